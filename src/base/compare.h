@@ -1,0 +1,10 @@
+// Locale-aware comparison of two texts, letter case ignored, over the whole texts.
+#pragma once
+
+#include "base/text.h"
+
+inline constexpr int kCompareFailed = 2;
+
+// -1, 0 or 1 as `a` sorts before, equal to or after `b` in the user's locale with letter case
+// ignored; kCompareFailed when the texts cannot be compared. Callers test for 0.
+[[nodiscard]] int CompareNoCase(TextView a, TextView b);
