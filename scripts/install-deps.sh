@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev
+  libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxext-dev
   libsqlite3-dev sqlite3 libcurl4-openssl-dev
   libgtest-dev libgmock-dev
   python3

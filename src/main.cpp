@@ -1,1 +1,7 @@
-int main() { return 0; }
+#include "app/base_app.h"
+
+namespace {
+CBaseApp theApp;
+}
+
+int main(int argc, char** argv) { return theApp.Run(argc, argv); }

@@ -6,6 +6,8 @@
 
 using BOOL = int32_t;
 using UINT = uint32_t;
+using UINT_PTR = uintptr_t;
+using BYTE = uint8_t;
 using DWORD = uint32_t;
 using HRESULT = int32_t;
 using WPARAM = uintptr_t;
@@ -14,8 +16,13 @@ using LRESULT = intptr_t;
 // A window handle is the window's X11 window id: positive, 32 bits, valid across processes.
 using HWND = uint32_t;
 
-inline constexpr BOOL TRUE = 1;
-inline constexpr BOOL FALSE = 0;
+// GLib defines the same two macros with the same values.
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
 
 struct RECT {
   int32_t left = 0;
@@ -59,6 +66,7 @@ inline constexpr int IDCANCEL = 2;
 
 // Window styles.
 inline constexpr DWORD WS_POPUP = 0x80000000;
+inline constexpr DWORD WS_CAPTION = 0x00C00000;
 inline constexpr DWORD DS_MODALFRAME = 0x00000080;
 inline constexpr DWORD DS_SETFONT = 0x00000040;
 inline constexpr DWORD WS_EX_TOOLWINDOW = 0x00000080;

@@ -1,0 +1,45 @@
+// A dialog that hosts one page in WebKitGTK: it navigates to its current URL when initialised,
+// reports document completion for the top-level page and for every inner frame, shows no context
+// menu and, when silent, no script dialog. Script runs in the page asynchronously; results come
+// back on the UI thread, and never to a window that is gone. UI thread only.
+#pragma once
+
+#include <functional>
+
+#include "framework/dialog.h"
+
+typedef struct _WebKitWebView WebKitWebView;
+typedef struct _JSCValue JSCValue;
+
+class HtmlDialog : public Dialog {
+ public:
+  explicit HtmlDialog(TopLevelWindow* parent) : Dialog(parent) {}
+
+  BOOL OnInitDialog() override;
+
+  void SetCurrentUrl(const Text& url) { current_url_ = url; }
+  [[nodiscard]] const Text& GetCurrentUrl() const { return current_url_; }
+  void Navigate(const Text& url);
+  void SetSilent(bool silent) { silent_ = silent; }
+  [[nodiscard]] bool silent() const { return silent_; }
+  [[nodiscard]] bool HasDocument() const { return has_document_; }
+  [[nodiscard]] WebKitWebView* web_view() const { return web_view_; }
+
+  // Runs `script` in the page's main frame; `done` receives the value of its last expression,
+  // or nullptr when it failed, no document is loaded or the window went away meanwhile.
+  using ScriptResult = std::function<void(JSCValue*)>;
+  void EvaluateScript(const Text& script, ScriptResult done);
+
+  // Called for the top-level document with the page's URL (after the current URL was updated)
+  // and for each inner frame with that frame's URL.
+  virtual void OnDocumentComplete(const Text& url) {}
+  // S_OK: the host handled it, no menu appears.
+  virtual HRESULT ShowContextMenu() { return S_FALSE; }
+
+ private:
+  friend struct HtmlDialogSignals;
+  WebKitWebView* web_view_ = nullptr;  // owned by the window's widget tree
+  Text current_url_;
+  bool silent_ = false;
+  bool has_document_ = false;
+};

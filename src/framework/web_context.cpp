@@ -1,0 +1,22 @@
+#include "framework/web_context.h"
+
+#include <webkit2/webkit2.h>
+
+WebKitWebContext* SharedWebContext() {
+  static WebKitWebContext* context = [] {
+    WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
+    WebKitWebContext* ctx = webkit_web_context_new_with_website_data_manager(data);
+    g_object_unref(data);
+    webkit_web_context_set_cache_model(ctx, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    return ctx;
+  }();
+  return context;
+}
+
+void SetBrowserProxyDirect() {
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  webkit_website_data_manager_set_network_proxy_settings(
+      webkit_web_context_get_website_data_manager(SharedWebContext()),
+      WEBKIT_NETWORK_PROXY_MODE_NO_PROXY, nullptr);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+}

@@ -1,0 +1,23 @@
+// TopLevelWindow calls by handle, for this process's windows and for other morvil processes' windows.
+// A message to an own window goes through its message map; to another process's window it
+// travels as an X client message. Calls marked "any thread" marshal to the UI thread.
+#pragma once
+
+#include "base/text.h"
+#include "base/win_types.h"
+
+// Framework-private messages carrying window operations between processes.
+inline constexpr UINT kMsgRemoteShowWindow = 0xBF01;  // wparam: show command
+inline constexpr UINT kMsgRemoteActivate = 0xBF02;
+
+// Any thread. Queues the message; FALSE when no such window exists.
+BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+// Any thread. Runs the handler and returns its result; 0 for another process's window or none.
+LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+
+// UI thread. Own windows first, then every top-level window on the display. 0 when none.
+[[nodiscard]] HWND FindWindowW(TextView title);
+BOOL SetForegroundWindow(HWND hwnd);
+BOOL ShowWindow(HWND hwnd, int command);
+[[nodiscard]] BOOL IsWindow(HWND hwnd);
+[[nodiscard]] RECT GetDesktopRect();

@@ -1,0 +1,279 @@
+#include "framework/window.h"
+
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "framework/ui_thread.h"
+#include "framework/win_api.h"
+#include "framework/window_registry.h"
+#include "framework/x11_windows.h"
+
+const MessageMap TopLevelWindow::kMessageMap{nullptr, {}};
+
+// GTK signal handlers; each carries the window's handle and looks the window up, so a signal that
+// arrives while the object is being torn down finds nothing.
+struct WindowSignals {
+  static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
+    if (TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data))) w->SendMessage(WM_CLOSE);
+    return TRUE;  // closing is the window's decision, never GTK's
+  }
+  static void OnDestroy(GtkWidget*, gpointer data) {
+    if (TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data))) w->OnGtkDestroyed();
+  }
+  static gboolean OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer data) {
+    if (TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data))) {
+      int x = 0, y = 0;
+      gdk_window_get_root_origin(event->window, &x, &y);
+      w->rect_ = RECT{x, y, x + event->width, y + event->height};
+    }
+    return FALSE;
+  }
+  static gboolean OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer data) {
+    if (TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data))) {
+      w->last_press_x_ = event->x_root;
+      w->last_press_y_ = event->y_root;
+      w->last_press_button_ = event->button;
+      w->last_press_time_ = event->time;
+    }
+    return FALSE;
+  }
+};
+
+namespace {
+
+struct TimerData {
+  HWND hwnd;
+  UINT_PTR id;
+};
+
+gboolean OnTimer(gpointer data) {
+  auto* timer = static_cast<TimerData*>(data);
+  if (TopLevelWindow* w = FindOwnWindow(timer->hwnd)) w->SendMessage(WM_TIMER, timer->id, 0);
+  return G_SOURCE_CONTINUE;
+}
+
+}  // namespace
+
+TopLevelWindow::TopLevelWindow() = default;
+
+TopLevelWindow::~TopLevelWindow() {
+  if (widget_) DestroyWindow();
+}
+
+bool TopLevelWindow::CreateTopLevel(TopLevelWindow* parent) {
+  GtkWidget* widget = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  widget_ = GTK_WIDGET(g_object_ref_sink(widget));
+  parent_ = parent ? parent->GetSafeHwnd() : 0;
+  if (parent && parent->gtk_window()) gtk_window_set_transient_for(gtk_window(), parent->gtk_window());
+  // A window has no caption text until one is set (GTK would show the program's name).
+  gtk_window_set_title(gtk_window(), "");
+  gtk_window_set_decorated(gtk_window(), (style_ & WS_CAPTION) == WS_CAPTION);
+  gtk_widget_realize(widget_);
+  hwnd_ = x11::XidOf(widget_);
+  RegisterWindow(hwnd_, this);
+  gpointer handle = GUINT_TO_POINTER(hwnd_);
+  g_signal_connect(widget_, "delete-event", G_CALLBACK(WindowSignals::OnDelete), handle);
+  g_signal_connect(widget_, "destroy", G_CALLBACK(WindowSignals::OnDestroy), handle);
+  g_signal_connect(widget_, "configure-event", G_CALLBACK(WindowSignals::OnConfigure), handle);
+  x11::ListenForWindowMessages(hwnd_, [](HWND hwnd, UINT message, WPARAM w, LPARAM l) {
+    if (TopLevelWindow* window = FindOwnWindow(hwnd)) window->SendMessage(message, w, l);
+  });
+  int width = 0, height = 0;
+  gtk_window_get_size(gtk_window(), &width, &height);
+  rect_ = RECT{0, 0, width, height};
+  if (SendMessage(WM_CREATE) == -1) {
+    DestroyWindow();
+    return false;
+  }
+  return true;
+}
+
+void TopLevelWindow::SetContent(GtkWidget* child) {
+  gtk_container_add(GTK_CONTAINER(widget_), child);
+  g_signal_connect(child, "button-press-event", G_CALLBACK(WindowSignals::OnButtonPress),
+                   GUINT_TO_POINTER(hwnd_));
+  gtk_widget_show(child);
+}
+
+void TopLevelWindow::DestroyWindow() {
+  if (!widget_) return;
+  gtk_widget_destroy(widget_);  // runs OnGtkDestroyed through the "destroy" signal
+}
+
+void TopLevelWindow::OnGtkDestroyed() {
+  SendMessage(WM_DESTROY);
+  for (auto& [id, source] : timers_) g_source_remove(source);
+  timers_.clear();
+  UnregisterWindow(hwnd_);
+  GtkWidget* widget = std::exchange(widget_, nullptr);
+  g_object_unref(widget);
+  PostNcDestroy();
+}
+
+TopLevelWindow* TopLevelWindow::GetParent() const { return FindOwnWindow(parent_); }
+
+GtkWindow* TopLevelWindow::gtk_window() const { return widget_ ? GTK_WINDOW(widget_) : nullptr; }
+
+LRESULT TopLevelWindow::SendMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  return WindowProc(message, wparam, lparam);
+}
+
+LRESULT TopLevelWindow::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  for (const MessageMap* map = GetMessageMap(); map; map = map->base)
+    for (const MessageMapEntry& entry : map->entries)
+      if (entry.message == message) return entry.handler(*this, wparam, lparam);
+  return DefWindowProc(message, wparam, lparam);
+}
+
+LRESULT TopLevelWindow::DefWindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case kMsgRemoteShowWindow:
+      ShowWindow(static_cast<int>(wparam));
+      return 0;
+    case kMsgRemoteActivate:
+      if (IsWindowVisible()) gtk_window_present(gtk_window());
+      return 0;
+    case WM_NCLBUTTONDOWN:
+      if (wparam == HTCAPTION) BeginMoveDrag();
+      return 0;
+    case WM_CLOSE:
+      DestroyWindow();
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+void TopLevelWindow::ShowWindow(int command) {
+  if (!widget_) return;
+  GtkWindow* window = gtk_window();
+  switch (command) {
+    case SW_HIDE:
+      gtk_widget_hide(widget_);
+      break;
+    case SW_MINIMIZE:
+      gtk_widget_show(widget_);
+      gtk_window_iconify(window);
+      break;
+    case SW_MAXIMIZE:
+      gtk_window_deiconify(window);
+      gtk_window_maximize(window);
+      gtk_window_present(window);
+      break;
+    case SW_SHOWNORMAL:
+    case SW_RESTORE:
+      gtk_window_deiconify(window);
+      gtk_window_unmaximize(window);
+      gtk_window_present(window);
+      break;
+    default:  // SW_SHOW and the other showing commands
+      gtk_window_present(window);
+      break;
+  }
+}
+
+bool TopLevelWindow::IsWindowVisible() const { return widget_ && gtk_widget_get_visible(widget_); }
+
+void TopLevelWindow::EnableWindow(bool enable) {
+  if (widget_) gtk_widget_set_sensitive(widget_, enable);
+}
+
+void TopLevelWindow::RaiseAndActivate() {
+  if (!IsWindowVisible()) return;
+  GdkWindow* gdk = gtk_widget_get_window(widget_);
+  if (gdk && (gdk_window_get_state(gdk) & GDK_WINDOW_STATE_ICONIFIED)) return;
+  gtk_window_present(gtk_window());
+}
+
+void TopLevelWindow::MoveWindowTo(int x, int y) {
+  if (!widget_) return;
+  gtk_window_move(gtk_window(), x, y);
+  int width = rect_.right - rect_.left, height = rect_.bottom - rect_.top;
+  rect_ = RECT{x, y, x + width, y + height};
+  RaiseAndActivate();
+}
+
+void TopLevelWindow::ResizeWindow(int width, int height) {
+  if (!widget_) return;
+  // X windows cannot be empty; the clip region hides what a zero size should not show.
+  gtk_window_resize(gtk_window(), std::max(width, 1), std::max(height, 1));
+  rect_.right = rect_.left + width;
+  rect_.bottom = rect_.top + height;
+  RaiseAndActivate();
+}
+
+RECT TopLevelWindow::GetWindowRect() const { return rect_; }
+
+void TopLevelWindow::SetWindowRgn(const WindowRegion& region) {
+  region_ = region;
+  has_region_ = true;
+  ApplyRegion();
+}
+
+void TopLevelWindow::ApplyRegion() {
+  if (!widget_ || !has_region_) return;
+  // Rows with the same extent merge into one rectangle.
+  std::vector<int> rects;
+  const auto& spans = region_.spans();
+  for (size_t i = 0; i < spans.size();) {
+    size_t j = i + 1;
+    while (j < spans.size() && spans[j].y == spans[j - 1].y + 1 && spans[j].left == spans[i].left &&
+           spans[j].right == spans[i].right)
+      ++j;
+    rects.insert(rects.end(), {spans[i].left, spans[i].y, spans[i].right - spans[i].left,
+                               static_cast<int>(j - i)});
+    i = j;
+  }
+  x11::SetBoundingShape(hwnd_, rects);
+}
+
+void TopLevelWindow::SetLayeredWindowAttributes(BYTE alpha) {
+  alpha_ = alpha;
+  if (widget_) gtk_widget_set_opacity(widget_, alpha / 255.0);
+}
+
+void TopLevelWindow::SetWindowText(const Text& text) {
+  if (widget_) gtk_window_set_title(gtk_window(), ToUtf8(text).c_str());
+}
+
+Text TopLevelWindow::GetWindowText() const {
+  const char* title = widget_ ? gtk_window_get_title(gtk_window()) : nullptr;
+  return title ? FromUtf8(title) : Text();
+}
+
+void TopLevelWindow::ModifyStyle(DWORD remove, DWORD add) {
+  style_ = (style_ & ~remove) | add;
+  if (widget_) gtk_window_set_decorated(gtk_window(), (style_ & WS_CAPTION) == WS_CAPTION);
+}
+
+void TopLevelWindow::ModifyStyleEx(DWORD remove, DWORD add) {
+  ex_style_ = (ex_style_ & ~remove) | add;
+  if (!widget_) return;
+  // A tool window has no taskbar button; an application window always has one.
+  bool tool = (ex_style_ & WS_EX_TOOLWINDOW) && !(ex_style_ & WS_EX_APPWINDOW);
+  gtk_window_set_skip_taskbar_hint(gtk_window(), tool);
+  gtk_window_set_skip_pager_hint(gtk_window(), tool);
+}
+
+void TopLevelWindow::SetTimer(UINT_PTR id, UINT period_ms) {
+  KillTimer(id);
+  timers_[id] = g_timeout_add_full(G_PRIORITY_DEFAULT, period_ms, OnTimer,
+                                   new TimerData{hwnd_, id},
+                                   [](gpointer p) { delete static_cast<TimerData*>(p); });
+}
+
+void TopLevelWindow::KillTimer(UINT_PTR id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  g_source_remove(it->second);
+  timers_.erase(it);
+}
+
+void TopLevelWindow::BeginMoveDrag() {
+  if (!widget_ || !last_press_button_) return;
+  gtk_window_begin_move_drag(gtk_window(), static_cast<int>(last_press_button_),
+                             static_cast<int>(last_press_x_), static_cast<int>(last_press_y_),
+                             last_press_time_);
+}

@@ -1,0 +1,30 @@
+#include "framework/window_registry.h"
+
+#include <map>
+
+#include "framework/window.h"
+
+namespace {
+
+std::map<HWND, TopLevelWindow*>& Windows() {
+  static std::map<HWND, TopLevelWindow*> windows;
+  return windows;
+}
+
+}  // namespace
+
+void RegisterWindow(HWND hwnd, TopLevelWindow* window) { Windows()[hwnd] = window; }
+
+void UnregisterWindow(HWND hwnd) { Windows().erase(hwnd); }
+
+TopLevelWindow* FindOwnWindow(HWND hwnd) {
+  auto it = Windows().find(hwnd);
+  return it == Windows().end() ? nullptr : it->second;
+}
+
+TopLevelWindow* FindOwnWindowByTitle(const char16_t* title, size_t length) {
+  TextView wanted(title, length);
+  for (auto& [hwnd, window] : Windows())
+    if (window->GetWindowText() == wanted) return window;
+  return nullptr;
+}

@@ -1,0 +1,253 @@
+#include "html/base_dhtml_dlg.h"
+
+#include <jsc/jsc.h>
+
+#include <cmath>
+#include <memory>
+
+#include "base/path.h"
+#include "framework/ui_thread.h"
+#include "framework/web_context.h"
+#include "framework/win_api.h"
+#include "framework/window_registry.h"
+#include "html/page_url.h"
+#include "html/window_geometry.h"
+
+namespace {
+
+constexpr UINT_PTR kRevealTimer = 1;
+constexpr UINT kRevealDelayMs = 100;
+constexpr int kInitialWidth = 1920;
+constexpr int kInitialHeight = 1080;
+constexpr RECT kNoContainer{0, 0, 400, 300};
+
+// Lists one attribute of every element in document order: id ('#'), class ('.') or tag name.
+Text ElementWalkScript(char16_t kind) {
+  return u"(function(k){var all=document.getElementsByTagName('*'),out=[];"
+         u"for(var i=0;i<all.length;i++){var e=all[i];"
+         u"out.push(k=='#'?String(e.id||''):k=='.'?String(e.getAttribute('class')||''):"
+         u"String(e.tagName||''));}return out;})('" +
+         Text(1, kind) + u"')";
+}
+
+// Pins element `index` (when asked), reads its box and the document title:
+// [left, top, right, bottom, title]; the box is all zeros when it cannot be read.
+Text BoxAndTitleScript(int index, bool pin) {
+  return u"(function(i,pin){var r=[0,0,0,0];var e=document.getElementsByTagName('*')[i];"
+         u"if(e){if(pin){e.style.position='absolute';e.style.top='0px';e.style.left='0px';}"
+         u"try{var b=e.getBoundingClientRect();r=[b.left,b.top,b.right,b.bottom];}catch(x){}}"
+         u"return r.concat([String(document.title||'')]);})(" +
+         ToText(index) + u"," + (pin ? u"true" : u"false") + u")";
+}
+
+int32_t NumberAt(JSCValue* array, unsigned index) {
+  JSCValue* item = jsc_value_object_get_property_at_index(array, index);
+  double d = item && jsc_value_is_number(item) ? jsc_value_to_double(item) : 0.0;
+  if (item) g_object_unref(item);
+  if (!std::isfinite(d)) return 0;
+  return static_cast<int32_t>(std::lround(d));
+}
+
+Text StringAt(JSCValue* array, unsigned index) {
+  JSCValue* item = jsc_value_object_get_property_at_index(array, index);
+  char* s = item ? jsc_value_to_string(item) : nullptr;
+  Text out = s ? FromUtf8(s) : Text();
+  g_free(s);
+  if (item) g_object_unref(item);
+  return out;
+}
+
+unsigned ArrayLength(JSCValue* array) {
+  if (!array || !jsc_value_is_array(array)) return 0;
+  JSCValue* length = jsc_value_object_get_property(array, "length");
+  unsigned n = length ? static_cast<unsigned>(jsc_value_to_int32(length)) : 0;
+  if (length) g_object_unref(length);
+  return n;
+}
+
+}  // namespace
+
+const MessageMapEntry CBaseDHtmlDlg::kMessageEntries[] = {
+    ON_MESSAGE(CBaseDHtmlDlg, WM_CREATE, OnCreate),
+    ON_MESSAGE(CBaseDHtmlDlg, WM_TIMER, OnTimer),
+};
+const MessageMap CBaseDHtmlDlg::kMessageMap{&TopLevelWindow::kMessageMap, kMessageEntries};
+
+CBaseDHtmlDlg::CBaseDHtmlDlg(const Text& url, const Text& selector, TopLevelWindow* parent)
+    : HtmlDialog(parent), m_strSelector(selector) {
+  SetCurrentUrl(ResolvePageUrl(url, PageBaseDirectory()));
+}
+
+CBaseDHtmlDlg::~CBaseDHtmlDlg() = default;
+
+LRESULT CBaseDHtmlDlg::OnCreate(WPARAM, LPARAM) {
+  ModifyStyle(~DWORD(0), WS_POPUP | DS_MODALFRAME | DS_SETFONT);
+  ModifyStyleEx(~DWORD(0), WS_EX_LAYERED);
+  SetLayeredWindowAttributes(0);
+  ResizeWindow(kInitialWidth, kInitialHeight);
+  SetBrowserProxyDirect();
+  return 0;
+}
+
+BOOL CBaseDHtmlDlg::OnInitDialog() {
+  HtmlDialog::OnInitDialog();
+  SetSilent(true);
+  return TRUE;
+}
+
+void CBaseDHtmlDlg::OnDocumentComplete(const Text& url) {
+  HtmlDialog::OnDocumentComplete(url);
+  LayoutToPage(url, [this] { SetTimer(kRevealTimer, kRevealDelayMs); });
+}
+
+LRESULT CBaseDHtmlDlg::OnTimer(WPARAM id, LPARAM lparam) {
+  if (id == kRevealTimer) {
+    SetLayeredWindowAttributes(255);
+    KillTimer(kRevealTimer);
+  }
+  return DefWindowProc(WM_TIMER, id, lparam);
+}
+
+void CBaseDHtmlDlg::LayoutToPage(const Text& url, std::function<void()> done) {
+  if (url.empty() || url != GetCurrentUrl()) {  // an inner frame: nothing to lay out
+    done();
+    return;
+  }
+  if (!IsResourceIdUrl(url) && url.rfind(u"http:", 0) != 0) PageBaseDirectory() = GetParentPath(url);
+  ElementSelector selector = ElementSelector::Parse(m_strSelector);
+  const bool local = IsLocalPageUrl(url);
+  const unsigned generation = ++layout_generation_;
+  FindElementsBySelector(
+      selector.kind, selector.name,
+      [this, local, generation, done](std::vector<HtmlElementRef> matches) {
+        if (generation != layout_generation_) return;  // a newer document took over
+        const bool matched = !matches.empty();
+        const int index = matched ? matches.front().index : -1;
+        EvaluateScript(BoxAndTitleScript(index, local && matched),
+                       [this, local, matched, generation, done](JSCValue* value) {
+                         if (generation != layout_generation_) return;
+                         RECT box{};
+                         Text title;
+                         if (ArrayLength(value) == 5) {
+                           box = RECT{NumberAt(value, 0), NumberAt(value, 1), NumberAt(value, 2),
+                                      NumberAt(value, 3)};
+                           title = StringAt(value, 4);
+                         }
+                         FinishLayout(local, matched, box, title);
+                         done();
+                       });
+      });
+}
+
+void CBaseDHtmlDlg::FinishLayout(bool local, bool matched, const RECT& box, const Text& title) {
+  m_rcContainer = matched ? box : kNoContainer;
+  if (local) ResizeWindow(m_rcContainer.right - m_rcContainer.left,
+                          m_rcContainer.bottom - m_rcContainer.top);
+  m_strTitle = title;
+  ApplyWindowRound(m_nRoundRadius, m_nRoundExtraWidth, m_nRoundExtraHeight);
+  if (GetParent())
+    CenterOnParent();
+  else
+    CenterOnScreen();
+  SetWindowText(m_strTitle);
+}
+
+void CBaseDHtmlDlg::FindElementsBySelector(ElementSelector::Kind kind, const Text& name,
+                                           std::function<void(std::vector<HtmlElementRef>)> done) {
+  ElementSelector selector{kind, name};
+  EvaluateScript(ElementWalkScript(selector.KindCode()), [selector, done](JSCValue* value) {
+    std::vector<Text> attributes;
+    unsigned n = ArrayLength(value);
+    attributes.reserve(n);
+    for (unsigned i = 0; i < n; ++i) attributes.push_back(StringAt(value, i));
+    std::vector<HtmlElementRef> refs;
+    for (size_t index : MatchElements(selector, attributes))
+      refs.push_back(HtmlElementRef{static_cast<int>(index)});
+    done(std::move(refs));
+  });
+}
+
+void CBaseDHtmlDlg::ApplyWindowRound(int32_t radius, int32_t extra_width, int32_t extra_height) {
+  const RECT& c = m_rcContainer;
+  SetWindowRgn(WindowRegion::RoundRect(c.left, c.top, c.right + extra_width, c.bottom + extra_height,
+                                 radius, radius));
+  m_nRoundRadius = radius;
+  m_nRoundExtraWidth = extra_width;
+  m_nRoundExtraHeight = extra_height;
+}
+
+void CBaseDHtmlDlg::MinWindow() { ShowWindow(SW_MINIMIZE); }
+
+void CBaseDHtmlDlg::MaxWindow() { ShowWindow(SW_MAXIMIZE); }
+
+int32_t CBaseDHtmlDlg::CloseWindow(int32_t code) { return DoCloseWindow(code); }
+
+void CBaseDHtmlDlg::Show(bool show) { ShowWindow(show ? SW_SHOWNORMAL : SW_HIDE); }
+
+void CBaseDHtmlDlg::Hide() { ShowWindow(SW_HIDE); }
+
+void CBaseDHtmlDlg::CenterOnParent() {
+  auto* parent = dynamic_cast<CBaseDHtmlDlg*>(GetParent());
+  if (!parent) {  // no parent page window: the desktop is the only thing to centre on
+    CenterOnScreen();
+    return;
+  }
+  WindowOrigin at = CenterOnParentOrigin(parent->GetWindowRect(), parent->m_rcContainer,
+                                         m_rcContainer);
+  MoveWindowTo(at.x, at.y);
+}
+
+void CBaseDHtmlDlg::CenterOnScreen() {
+  WindowOrigin at = CenterOnScreenOrigin(GetDesktopRect(), m_rcContainer);
+  MoveWindowTo(at.x, at.y);
+}
+
+void CBaseDHtmlDlg::Move(int32_t x, int32_t y) { MoveWindowTo(x, y); }
+
+void CBaseDHtmlDlg::SetSize(int32_t width, int32_t height) { ResizeWindow(width, height); }
+
+void CBaseDHtmlDlg::SetWindowRound(int32_t radius, int32_t extra_width, int32_t extra_height) {
+  ApplyWindowRound(radius, extra_width, extra_height);
+}
+
+void CBaseDHtmlDlg::SetTransparent(int32_t alpha) {
+  SetLayeredWindowAttributes(static_cast<BYTE>(alpha & 0xFF));
+}
+
+int32_t CBaseDHtmlDlg::NewInstance(bool modal, const Text& url, const Text& selector) {
+  return DoNewInstance(modal, url, selector);
+}
+
+void CBaseDHtmlDlg::DrapAndDrop() { DoDragWindow(); }
+
+int32_t CBaseDHtmlDlg::DoCloseWindow(int32_t code) {
+  if (IsModal()) {
+    EndDialog(code);
+    return 0;
+  }
+  DestroyWindow();
+  return code;
+}
+
+void CBaseDHtmlDlg::DoDragWindow() { SendMessageW(GetSafeHwnd(), WM_NCLBUTTONDOWN, HTCAPTION, 0); }
+
+int32_t CBaseDHtmlDlg::DoNewInstance(bool modal, const Text& url, const Text& selector) {
+  if (modal) {
+    CBaseDHtmlDlg dialog(url, selector, this);
+    return static_cast<int32_t>(dialog.DoModal());
+  }
+  ShowModeless(new CBaseDHtmlDlg(url, selector, this), this);
+  return 0;
+}
+
+void CBaseDHtmlDlg::ShowModeless(CBaseDHtmlDlg* dialog, TopLevelWindow* owner) {
+  dialog->auto_delete_ = true;
+  if (!dialog->CreateModeless(owner)) return;  // PostNcDestroy already released it
+  dialog->ShowWindow(SW_SHOW);
+}
+
+void CBaseDHtmlDlg::PostNcDestroy() {
+  // A modeless window's object goes with its window; deleted once the call that closed it (a
+  // script method of its own page, perhaps) has returned.
+  if (auto_delete_) PostToUi([this] { delete this; });
+}

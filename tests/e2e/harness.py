@@ -1,0 +1,230 @@
+"""Runs the real morvil under a private X server and looks at its windows with real X clients."""
+
+import http.server
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+BIN_DIR = os.environ.get("MORVIL_BIN_DIR") or os.path.join(
+    os.path.dirname(__file__), "..", "..", "build", "bin")
+PAGES_DIR = os.path.join(os.path.dirname(__file__), "pages")
+PRODUCT = "Morvil Accelerator"
+
+
+def wait_until(predicate, timeout=15.0, interval=0.05):
+    """Polls predicate until it returns a true value; returns that value or None on time-out."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            return None
+        time.sleep(interval)
+
+
+class XServer:
+    """A private Xvfb display, optionally with a window manager (openbox)."""
+
+    def __init__(self, width=1920, height=1080, window_manager=False):
+        read_fd, write_fd = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
+             "-nolisten", "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as f:
+            self.display = ":" + f.readline().strip()
+        self.wm = None
+        if window_manager:
+            self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            wait_until(lambda: "_NET_SUPPORTING_WM_CHECK" in self.xprop_root(), timeout=10)
+
+    def env(self):
+        env = dict(os.environ)
+        env["DISPLAY"] = self.display
+        return env
+
+    def xprop_root(self):
+        return subprocess.run(["xprop", "-root"], env=self.env(), capture_output=True,
+                              text=True).stdout
+
+    def close(self):
+        for p in (self.wm, self.proc):
+            if p and p.poll() is None:
+                p.terminate()
+                try:
+                    p.wait(5)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+
+
+class WindowInfo:
+    def __init__(self, text):
+        self.text = text
+
+    def _int(self, label):
+        m = re.search(label + r":\s+(-?\d+)", self.text)
+        return int(m.group(1)) if m else None
+
+    @property
+    def x(self):
+        return self._int("Absolute upper-left X")
+
+    @property
+    def y(self):
+        return self._int("Absolute upper-left Y")
+
+    @property
+    def width(self):
+        return self._int("Width")
+
+    @property
+    def height(self):
+        return self._int("Height")
+
+    @property
+    def viewable(self):
+        return "IsViewable" in self.text
+
+
+class Morvil:
+    """A copy of the program in a temporary directory with its own res/ pages and runtime dir."""
+
+    def __init__(self, xserver, pages, runtime_dir=None):
+        self.x = xserver
+        self.root = tempfile.mkdtemp(prefix="morvil-e2e-")
+        shutil.copy2(os.path.join(BIN_DIR, "morvil"), self.root)
+        res = os.path.join(self.root, "res")
+        os.makedirs(res)
+        for name, content in pages.items():
+            path = os.path.join(res, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            if isinstance(content, str) and content.startswith("@"):
+                shutil.copy2(os.path.join(PAGES_DIR, content[1:]), path)
+            else:
+                with open(path, "w", encoding="utf-8") as f:
+                    f.write(content)
+        self.runtime_dir = runtime_dir or os.path.join(self.root, "runtime")
+        os.makedirs(self.runtime_dir, mode=0o700, exist_ok=True)
+        self.procs = []
+
+    def env(self):
+        env = self.x.env()
+        env["XDG_RUNTIME_DIR"] = self.runtime_dir
+        env.setdefault("WEBKIT_DISABLE_COMPOSITING_MODE", "1")
+        return env
+
+    def start(self, *args):
+        log = open(os.path.join(self.root, f"morvil-{len(self.procs)}.log"), "w")
+        proc = subprocess.Popen([os.path.join(self.root, "morvil"), *args], env=self.env(),
+                                stdout=log, stderr=subprocess.STDOUT)
+        log.close()
+        self.procs.append(proc)
+        return proc
+
+    def run_x(self, *cmd):
+        return subprocess.run(list(cmd), env=self.x.env(), capture_output=True, text=True).stdout
+
+    def find_window(self, title=PRODUCT, timeout=20.0):
+        """The id of the top-level client window named title (searched through the whole tree)."""
+        def search():
+            tree = self.run_x("xwininfo", "-root", "-tree")
+            for line in tree.splitlines():
+                m = re.match(r'\s*(0x[0-9a-f]+) "(.*)":', line)
+                if m and m.group(2) == title:
+                    return m.group(1)
+            return None
+        return wait_until(search, timeout)
+
+    def find_client(self, timeout=20.0):
+        """The program's page window before it has a title: its class is morvil, its size is
+        not that of GDK's 10 x 10 leader window."""
+        def search():
+            for line in self.run_x("xwininfo", "-root", "-tree").splitlines():
+                if '("morvil" "Morvil")' in line and "10x10+" not in line:
+                    return line.split()[0]
+            return None
+        return wait_until(search, timeout)
+
+    def info(self, wid):
+        return WindowInfo(self.run_x("xwininfo", "-id", wid))
+
+    def shape_extents(self, wid):
+        """(x, y, width, height) of the bounding shape, relative to the window."""
+        text = self.run_x("xwininfo", "-shape", "-id", wid)
+        m = re.search(r"Window shape extents:\s+(\d+)x(\d+)([+-]\d+)([+-]\d+)", text)
+        if not m:
+            return None
+        return (int(m.group(3)), int(m.group(4)), int(m.group(1)), int(m.group(2)))
+
+    def prop(self, wid, name):
+        return self.run_x("xprop", "-id", wid, name).strip()
+
+    def opacity(self, wid):
+        """The _NET_WM_WINDOW_OPACITY as 0..1, or None when the window is opaque (no property)."""
+        m = re.search(r"= (\d+)", self.prop(wid, "_NET_WM_WINDOW_OPACITY"))
+        return int(m.group(1)) / 0xFFFFFFFF if m else None
+
+    def close(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.send_signal(signal.SIGKILL)
+                p.wait(5)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class PageServer:
+    """A loopback HTTP server for remote pages; paths under /slow/ answer after a delay."""
+
+    def __init__(self, pages, delay=0.0):
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                if self.path.startswith("/slow/"):
+                    time.sleep(outer.delay)
+                body = pages.get(self.path.split("?")[0], "").encode()
+                self.send_response(200 if body or self.path.startswith("/slow/") else 404)
+                self.send_header("Content-Type", "text/html; charset=utf-8")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.delay = delay
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.port = self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class E2ETest(unittest.TestCase):
+    """Gives each test its own X server (with a window manager when WINDOW_MANAGER is set)."""
+
+    WINDOW_MANAGER = False
+
+    def setUp(self):
+        if not os.path.exists(os.path.join(BIN_DIR, "morvil")):
+            self.skipTest("morvil is not built")
+        self.x = XServer(window_manager=self.WINDOW_MANAGER)
+        self.addCleanup(self.x.close)
+
+    def morvil(self, pages, **kw):
+        m = Morvil(self.x, pages, **kw)
+        self.addCleanup(m.close)
+        return m

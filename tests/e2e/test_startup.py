@@ -1,0 +1,131 @@
+"""Start-up: one instance per session, a frameless window fitted, clipped and centred to its page."""
+
+import time
+
+from harness import PRODUCT, E2ETest, PageServer, wait_until
+
+
+def page(body, title=PRODUCT, head=""):
+    return (f"<!DOCTYPE html><html><head><meta charset='utf-8'><title>{title}</title>"
+            f"<style>body{{margin:0}}</style>{head}</head><body>{body}</body></html>")
+
+
+# A 600 x 400 container well inside the page, with a decoy whose class only contains the name.
+CONTAINER_PAGE = page(
+    "<div style='height:83px'></div><div class='container extra' style='width:50px;height:50px'>"
+    "</div><div style='margin-left:137px'><div class='CONTAINER' "
+    "style='width:600px;height:400px;background:#246'></div></div>")
+
+
+def wait_layout(m, wid, width, height):
+    return wait_until(lambda: (lambda i: i if (i.width, i.height) == (width, height) else None)(
+        m.info(wid)))
+
+
+class StartupTest(E2ETest):
+    def test_local_page_fits_clips_and_centres_on_its_container(self):
+        m = self.morvil({"index.html": CONTAINER_PAGE})
+        m.start()
+        wid = m.find_window()
+        self.assertIsNotNone(wid, "no window named after the page title")
+        info = wait_layout(m, wid, 600, 400)
+        self.assertIsNotNone(info, m.info(wid).text)
+        self.assertEqual((info.x, info.y), ((1920 - 600) // 2, (1080 - 400) // 2))
+        self.assertEqual(m.shape_extents(wid), (0, 0, 600, 400))
+        self.assertIn("_MOTIF_WM_HINTS", m.run_x("xprop", "-id", wid))  # frameless
+        self.assertTrue(wait_until(lambda: m.opacity(wid) is None), "never turned opaque")
+
+    def test_page_without_container_gets_400_by_300(self):
+        m = self.morvil({"index.html": page("<p>no container here</p>")})
+        m.start()
+        wid = m.find_window()
+        info = wait_layout(m, wid, 400, 300)
+        self.assertIsNotNone(info)
+        self.assertEqual((info.x, info.y), (760, 390))
+        self.assertEqual(m.shape_extents(wid), (0, 0, 400, 300))
+
+    def test_window_turns_opaque_only_after_layout(self):
+        # The page's load waits for a slow image, so the window sits transparent meanwhile.
+        server = PageServer({}, delay=3.0)
+        self.addCleanup(server.close)
+        m = self.morvil({"index.html": page(
+            f"<div class='container' style='width:300px;height:200px'></div>"
+            f"<img src='{server.url('/slow/img')}'>")})
+        m.start()
+        wid = m.find_client()
+        self.assertIsNotNone(wid)
+        samples = []
+        deadline = time.monotonic() + 6
+        while time.monotonic() < deadline:
+            info = m.info(wid)
+            samples.append(((info.width, info.height), m.opacity(wid)))
+            if samples[-1] == ((300, 200), None):
+                break
+        self.assertIn(((1920, 1080), 0.0), samples, f"never seen transparent at 1920 x 1080: {samples}")
+        self.assertEqual(samples[-1], ((300, 200), None), "never laid out and opaque")
+        self.assertFalse([s for s in samples if s[1] is None and s[0] != (300, 200)],
+                         "opaque before the layout")
+
+    def test_remote_page_keeps_its_size_and_is_clipped_to_its_container(self):
+        server = PageServer({"/remote.html": page(
+            "<div style='height:50px'></div><div class='container' "
+            "style='margin-left:70px;width:320px;height:240px;background:#a33'></div>",
+            title="Remote")})
+        self.addCleanup(server.close)
+        # A local page as big as the screen hands over to the remote page.
+        m = self.morvil({"index.html": page(
+            f"<div class='container' style='width:1920px;height:1080px'></div>"
+            f"<script>window.onload=function(){{setTimeout(function(){{"
+            f"location.href='{server.url('/remote.html')}';}},50);}};</script>",
+            title="Local")})
+        m.start()
+        wid = m.find_window("Remote")
+        self.assertIsNotNone(wid)
+        info = m.info(wid)
+        self.assertEqual((info.width, info.height), (1920, 1080))
+        self.assertEqual(m.shape_extents(wid), (70, 50, 320, 240))
+        # The container, not the window, is centred.
+        self.assertEqual((info.x, info.y), ((1920 - 320) // 2 - 70, (1080 - 240) // 2 - 50))
+
+
+class TrayAndSecondStartTest(E2ETest):
+    WINDOW_MANAGER = True
+
+    def test_tray_start_never_shows_and_has_no_taskbar_button(self):
+        m = self.morvil({"index.html": CONTAINER_PAGE})
+        m.start("tray")
+        wid = m.find_client()
+        self.assertIsNotNone(wid)
+        seen = []
+        deadline = time.monotonic() + 3.0
+        while time.monotonic() < deadline:
+            before = m.info(wid).viewable
+            sample = (m.opacity(wid), m.prop(wid, "_NET_WM_STATE"))
+            seen.append((before and m.info(wid).viewable, *sample))
+        # Whenever it was mapped it was fully transparent and had no taskbar button.
+        shown = [s for s in seen if s[0]]
+        self.assertTrue(all(op == 0.0 and "SKIP_TASKBAR" in st for _, op, st in shown), shown)
+        self.assertFalse(m.info(wid).viewable)
+        self.assertEqual(m.run_x("xprop", "-id", wid, "WM_NAME").split("=")[1].strip(),
+                         f'"{PRODUCT}"')
+
+    def test_tray_counts_only_as_the_exact_first_argument(self):
+        for args in (["TRAY"], ["x", "tray"]):
+            with self.subTest(args=args):
+                m = self.morvil({"index.html": CONTAINER_PAGE})
+                proc = m.start(*args)
+                wid = m.find_window()
+                self.assertTrue(wait_until(lambda: m.opacity(wid) is None and m.info(wid).viewable))
+                proc.kill()
+                proc.wait()
+
+    def test_second_start_brings_up_the_hidden_first_window_and_exits(self):
+        m = self.morvil({"index.html": CONTAINER_PAGE})
+        m.start("tray")
+        wid = m.find_window()
+        self.assertTrue(wait_until(lambda: not m.info(wid).viewable and m.opacity(wid) is None))
+        second = m.start()
+        self.assertEqual(second.wait(15), 0)
+        self.assertTrue(wait_until(lambda: m.info(wid).viewable, timeout=5))
+        self.assertEqual(len([l for l in m.run_x("xwininfo", "-root", "-tree").splitlines()
+                              if f'"{PRODUCT}"' in l]), 1)
