@@ -58,7 +58,7 @@ std::optional<Text> AnswerAccMessage(const Text& message, const PairStore& store
   return BuildAccReply(fields, store);
 }
 
-UINT AccRequestServerThread(void* /*window*/) {
+uint32_t AccRequestServerThread(void* /*window*/) {
   (void)ServerPipeCreate(AccPipeName);
   for (;;) {
     while (!ServerPipeConnect(AccPipeName)) std::this_thread::sleep_for(kRetryPause);

@@ -12,11 +12,11 @@
 // three fields names no executable and is answered with 0 and the proxy data.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "base/text.h"
-#include "base/win_types.h"
 #include "services/pair_store.h"
 
 // "\\.\pipe\brelanPipe".
@@ -35,7 +35,7 @@ extern const Text AccPipeName;
 
 // Worker thread procedure: serves AccPipeName for the life of the process, one client at a
 // time, printing its diagnostic lines. `window` is the main window that started it; unused.
-[[noreturn]] UINT AccRequestServerThread(void* window);
+[[noreturn]] uint32_t AccRequestServerThread(void* window);
 
 // Starts AccRequestServerThread on a detached thread of its own; the main window's constructor
 // calls it. False when no thread could be started.
