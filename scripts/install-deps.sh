@@ -10,6 +10,7 @@ packages=(
   python3
   xvfb xauth x11-utils xdotool openbox
   dbus dbus-x11 gsettings-desktop-schemas
+  desktop-file-utils
 )
 
 missing=()

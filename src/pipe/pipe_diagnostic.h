@@ -1,0 +1,10 @@
+// Diagnostic lines of the pipe subsystem: written to standard output as UTF-8, exactly as given
+// (no line break added). Thread-safe (stdio's own lock).
+#pragma once
+
+#include <string_view>
+
+#include "base/text.h"
+
+void PrintDiagnostic(std::string_view utf8);
+void PrintDiagnostic(TextView text);

@@ -1,0 +1,27 @@
+// The server role of the pipe transport. Callers name pipes by their full path
+// ("\\.\pipe\brelanPipe") and never hold handles: the transport keeps one server instance per
+// name in ServerPipeTable. Every operation blocks until done and answers true or false; an
+// operation on a name never created answers false at once, prints nothing and leaves an output
+// text unchanged. Other failures print their fixed diagnostic line.
+//
+// ServerPipeTable belongs to the calling thread: each thread that serves pipes keeps its own
+// list. The system has one such thread, the acceleration server, which creates its entry and
+// serves it; when a second main window starts a second server thread, each thread serves its own
+// instance of the pipe and neither touches the other's entries.
+#pragma once
+
+#include "base/text.h"
+
+// Creates a free instance of the pipe and records it under `name`. A name already listed gets
+// the new instance; its previous instance is closed.
+[[nodiscard]] bool ServerPipeCreate(const Text& name);
+// Waits until a client connects to the instance.
+[[nodiscard]] bool ServerPipeConnect(const Text& name);
+// Reads one message of at most 2048 bytes (see pipe_message.h). Fails when the client has hung
+// up, when the message is longer (the rest comes with the next read) or with no client.
+[[nodiscard]] bool ServerPipeRead(const Text& name, Text& out);
+// Writes `text` as one message and returns once the client has read it.
+[[nodiscard]] bool ServerPipeWrite(const Text& name, const Text& text);
+// Ends the client's connection; the instance stays listed, free for the next client. False when
+// no client was connected.
+[[nodiscard]] bool ServerPipeDisconnect(const Text& name);

@@ -1,0 +1,13 @@
+// The client side of a named pipe (see pipe_name.h).
+#pragma once
+
+#include <memory>
+
+#include "base/result.h"
+#include "base/text.h"
+#include "platform/pipe_connection.h"
+
+// Connects to a free instance of the pipe `name` (`\\.\pipe\NAME`) served by the calling user.
+// Never waits: ENOENT when nobody serves the name, EBUSY when every instance is busy, EACCES when
+// the server runs as another user. Thread-safe.
+[[nodiscard]] Result<std::unique_ptr<PipeConnection>> OpenPipe(TextView name);

@@ -1,0 +1,140 @@
+#include "platform/pipe_endpoint.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "platform/pipe_connection.h"
+
+namespace {
+
+struct Registry {
+  std::mutex mutex;
+  std::map<std::filesystem::path, std::weak_ptr<PipeEndpoint>> endpoints;
+};
+
+// Never destroyed: a server thread may still be running while the process exits.
+Registry& TheRegistry() {
+  static Registry* registry = new Registry;
+  return *registry;
+}
+
+}  // namespace
+
+Result<std::shared_ptr<PipeEndpoint>> PipeEndpoint::AddFreeInstance(
+    const std::filesystem::path& path) {
+  std::shared_ptr<PipeEndpoint> endpoint;
+  {
+    Registry& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    endpoint = registry.endpoints[path].lock();
+    if (!endpoint) {
+      endpoint = std::make_shared<PipeEndpoint>(path);
+      registry.endpoints[path] = endpoint;
+    }
+  }
+  std::lock_guard lock(endpoint->mutex_);
+  ++endpoint->free_;
+  if (Result<void> r = endpoint->listen_locked(); !r) {
+    --endpoint->free_;
+    return r.error();
+  }
+  return endpoint;
+}
+
+PipeEndpoint::~PipeEndpoint() {
+  stop_listening_locked();
+  struct stat st {};
+  if (bound_inode_ != 0 && ::lstat(path_.c_str(), &st) == 0 && st.st_ino == bound_inode_)
+    ::unlink(path_.c_str());
+  Registry& registry = TheRegistry();
+  std::lock_guard lock(registry.mutex);
+  auto it = registry.endpoints.find(path_);
+  if (it != registry.endpoints.end() && it->second.expired()) registry.endpoints.erase(it);
+}
+
+Result<void> PipeEndpoint::listen_locked() {
+  // Room for one pending client per free instance; listen's backlog counts one more than given.
+  const int backlog = free_ > 0 ? free_ - 1 : 0;
+  if (listener_) {
+    if (::listen(listener_->get(), backlog) != 0) return Error::FromErrno("listen");
+    return {};
+  }
+  UniqueFd socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  if (!socket) return Error::FromErrno("socket");
+  if (Result<void> r = EnablePassCredentials(socket.get()); !r) return r;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string& native = path_.native();
+  if (native.size() >= sizeof address.sun_path) return Error{ENAMETOOLONG, native};
+  std::memcpy(address.sun_path, native.c_str(), native.size() + 1);
+  if (::unlink(native.c_str()) != 0 && errno != ENOENT) return Error::FromErrno("unlink " + native);
+  if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    return Error::FromErrno("bind " + native);
+  struct stat st {};
+  if (::chmod(native.c_str(), 0600) != 0 || ::lstat(native.c_str(), &st) != 0)
+    return Error::FromErrno("chmod " + native);
+  if (::listen(socket.get(), backlog) != 0) return Error::FromErrno("listen");
+  bound_inode_ = st.st_ino;
+  listener_ = std::make_shared<UniqueFd>(std::move(socket));
+  return {};
+}
+
+void PipeEndpoint::stop_listening_locked() {
+  // Clients that still find the socket file are refused: nothing listens behind it.
+  listener_.reset();
+}
+
+Result<UniqueFd> PipeEndpoint::accept() {
+  for (;;) {
+    std::shared_ptr<UniqueFd> listener;
+    {
+      std::lock_guard lock(mutex_);
+      listener = listener_;
+    }
+    if (!listener) return Error{EBADF, "pipe instance is not free"};
+    UniqueFd client(::accept4(listener->get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!client) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      return Error::FromErrno("accept4");
+    }
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(client.get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
+        peer.uid != ::geteuid())
+      continue;  // another user's connection (only root could have made it): not ours to serve
+    std::lock_guard lock(mutex_);
+    --free_;
+    if (free_ == 0) {
+      stop_listening_locked();
+    } else if (Result<void> r = listen_locked(); !r) {
+      return r.error();
+    }
+    return client;
+  }
+}
+
+Result<void> PipeEndpoint::instance_freed() {
+  std::lock_guard lock(mutex_);
+  ++free_;
+  if (Result<void> r = listen_locked(); !r) {
+    --free_;
+    return r;
+  }
+  return {};
+}
+
+void PipeEndpoint::remove_instance(bool was_free) {
+  std::lock_guard lock(mutex_);
+  if (!was_free) return;
+  --free_;
+  if (free_ == 0)
+    stop_listening_locked();
+  else
+    (void)listen_locked();
+}

@@ -1,0 +1,198 @@
+#include "pipe/acc_request_server.h"
+
+#include "pipe/acc_server_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "pipe/pipe_message.h"
+#include "platform/pipe_client.h"
+#include "services/pairs.h"
+#include "support/temp_runtime_dir.h"
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+TEST(AccReplyTest, Requests) {
+  PairStore store;
+  FillStore(store);
+  store.Store(u"acc.processes", u"foo.exe,bar.exe, spaced.exe,Ünï.exe,game");
+  struct Row {
+    const char16_t* request;
+    std::optional<const char16_t*> reply;
+  } rows[] = {
+      {u"RequestAcc,1234,C:\\Games\\FOO.EXE", u"1,10.0.0.1,8080,tök=en/42"},
+      {u"RequestAcc,1234,C:\\Games\\baz.exe", u"0,10.0.0.1,8080,tök=en/42"},
+      {u"RequestAcc,1,/usr/games/bar.exe", u"1,10.0.0.1,8080,tök=en/42"},
+      {u"RequestAcc,1,/usr/games/game", u"1,10.0.0.1,8080,tök=en/42"},
+      {u"RequestAcc,1234,foo.exe", u"0,10.0.0.1,8080,tök=en/42"},      // bare name
+      {u"RequestAcc,1234,C:\\Games\\", u"0,10.0.0.1,8080,tök=en/42"},  // ends with '\'
+      {u"RequestAcc,1,C:\\x\\foo.exe,extra,more", u"1,10.0.0.1,8080,tök=en/42"},
+      {u"RequestAcc,,C:\\x\\foo.exe", u"1,10.0.0.1,8080,tök=en/42"},       // field 1 unused
+      {u"RequestAcc,1,C:\\x\\ spaced.exe", u"1,10.0.0.1,8080,tök=en/42"},  // blank kept
+      {u"RequestAcc,1,C:\\x\\spaced.exe", u"0,10.0.0.1,8080,tök=en/42"},
+      {u"RequestAcc,1,C:\\x\\ÜNï.EXE", u"1,10.0.0.1,8080,tök=en/42"},  // Ü, ï kept as is
+      {u"RequestAcc,1,C:\\x\\ünï.exe", u"0,10.0.0.1,8080,tök=en/42"},  // only A-Z fold
+      {u"RequestAcc,1", u"0,10.0.0.1,8080,tök=en/42"},                 // too few fields
+      {u"RequestAcc", u"0,10.0.0.1,8080,tök=en/42"},
+      {u"requestacc,1,C:\\x\\foo.exe", std::nullopt},
+      {u"REQUESTACC,1,C:\\x\\foo.exe", std::nullopt},
+      {u"", std::nullopt},
+      {u",RequestAcc", std::nullopt},
+      {u"hello", std::nullopt},
+  };
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(i);
+    std::optional<Text> reply = AnswerAccMessage(rows[i].request, store);
+    ASSERT_EQ(reply.has_value(), rows[i].reply.has_value());
+    if (reply) {
+      EXPECT_EQ(*reply, *rows[i].reply);
+    }
+  }
+}
+
+TEST(AccReplyTest, EmptyStoreAnswersZeroAndThreeEmptyFields) {
+  PairStore store;
+  EXPECT_EQ(AnswerAccMessage(u"RequestAcc,1,C:\\x\\foo.exe", store), Text(u"0,,,"));
+}
+
+// Values go into the reply as stored, commas and all.
+TEST(AccReplyTest, ValuesAreNotEscaped) {
+  PairStore store;
+  store.Store(u"acc.proxy_server", u"a,b");
+  store.Store(u"acc.proxy_token", u"%s%d");
+  EXPECT_EQ(AnswerAccMessage(u"RequestAcc,1,\\x", store), Text(u"0,a,b,,%s%d"));
+}
+
+TEST(AccReplyTest, FileNameFromPath) {
+  struct Row {
+    const char16_t* path;
+    const char16_t* name;
+  } rows[] = {
+      {u"C:\\Games\\FOO.EXE", u"FOO.EXE"},
+      {u"/usr/bin/foo", u"foo"},
+      {u"foo.exe", u""},
+      {u"C:\\Games\\", u""},
+      {u"", u""},
+      {u"\\x", u"x"},
+      {u"C:\\a/b\\c.exe", u"c.exe"},
+  };
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(ProcessFileNameFromPath(rows[i].path), rows[i].name);
+  }
+}
+
+TEST(AccReplyTest, IsAcceleratedProcessReadsTheProcessStore) {
+  InsertPair(u"acc.processes", u"Alpha.exe");
+  EXPECT_TRUE(IsAcceleratedProcess(u"ALPHA.EXE"));
+  InsertPair(u"acc.processes", u"beta.exe");
+  EXPECT_FALSE(IsAcceleratedProcess(u"ALPHA.EXE"));
+  EXPECT_FALSE(IsAcceleratedProcess(u""));
+}
+
+TEST_F(AccServerTest, EachRequestSeesTheStoreAtThatMoment) {
+  auto c = Connect();
+  ASSERT_TRUE(c);
+  ASSERT_TRUE(Send(*c, u"RequestAcc,1234,C:\\Games\\FOO.EXE"));
+  EXPECT_EQ(Receive(*c), Text(u"1,10.0.0.1,8080,tök=en/42"));
+  InsertPair(u"acc.proxy_port", u"9090");
+  InsertPair(u"acc.processes", u"bar.exe");
+  ASSERT_TRUE(Send(*c, u"RequestAcc,1234,C:\\Games\\FOO.EXE"));
+  EXPECT_EQ(Receive(*c), Text(u"0,10.0.0.1,9090,tök=en/42"));
+}
+
+TEST_F(AccServerTest, OtherMessagesGetNoReplyAndTheServerReadsOn) {
+  auto c = Connect();
+  ASSERT_TRUE(c);
+  for (const char16_t* junk : {u"requestacc,1,C:\\x\\foo.exe", u"", u"hello,world", u","})
+    ASSERT_TRUE(Send(*c, junk));
+  EXPECT_EQ(Receive(*c, std::chrono::milliseconds(200)), std::nullopt);
+  ASSERT_TRUE(Send(*c, u"RequestAcc,1,C:\\x\\bar.exe"));
+  EXPECT_EQ(Receive(*c), Text(u"1,10.0.0.1,8080,tök=en/42"));
+}
+
+// An oversize message fails the server's read, which ends that client; the next is served.
+TEST_F(AccServerTest, OversizeMessageEndsTheClientAndServingGoesOn) {
+  auto c = Connect();
+  ASSERT_TRUE(c);
+  ASSERT_TRUE(Send(*c, u"RequestAcc,1,C:\\x\\foo.exe," + Text(1100, u'p')));
+  EXPECT_EQ(Receive(*c), std::nullopt);
+  std::array<std::byte, 16> buffer;
+  Result<PipeConnection::ReadResult> r = c->read(buffer);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().code, EPIPE);
+  auto next = Connect();
+  ASSERT_TRUE(next);
+  ASSERT_TRUE(Send(*next, u"RequestAcc,1,C:\\x\\foo.exe"));
+  EXPECT_EQ(Receive(*next), Text(u"1,10.0.0.1,8080,tök=en/42"));
+}
+
+// A stray odd byte becomes a last unit of its own; the request is still answered.
+TEST_F(AccServerTest, OddByteCountIsAnswered) {
+  auto c = Connect();
+  ASSERT_TRUE(c);
+  std::vector<std::byte> bytes = EncodePipeMessage(u"RequestAcc,1,C:\\x\\foo.exe");
+  bytes.push_back(std::byte{'Z'});
+  ASSERT_TRUE(c->write(bytes));
+  EXPECT_EQ(Receive(*c), Text(u"0,10.0.0.1,8080,tök=en/42"));  // "foo.exeZ" is not listed
+}
+
+// Clients that vanish, before or after their request, do not stop the server.
+TEST_F(AccServerTest, VanishingClientsDoNotStopTheServer) {
+  for (int i = 0; i < 3; ++i) {
+    auto c = Connect();
+    ASSERT_TRUE(c);
+    if (i != 1) {
+      ASSERT_TRUE(Send(*c, u"RequestAcc,1,C:\\x\\foo.exe"));
+    }
+  }
+  auto c = Connect();
+  ASSERT_TRUE(c);
+  ASSERT_TRUE(Send(*c, u"RequestAcc,1,C:\\x\\foo.exe"));
+  EXPECT_EQ(Receive(*c), Text(u"1,10.0.0.1,8080,tök=en/42"));
+}
+
+TEST_F(AccServerTest, PrintsItsDiagnosticLines) {
+  CaptureStdout();
+  {
+    auto c = Connect();
+    ASSERT_TRUE(c);
+    ASSERT_TRUE(Send(*c, u"RequestAcc,7,C:\\G\\foo.exe"));
+    ASSERT_TRUE(Receive(*c));
+    ASSERT_TRUE(Send(*c, u"junk"));
+  }
+  // The server has finished with the first client once it serves the next.
+  auto next = Connect();
+  ASSERT_TRUE(next);
+  ASSERT_TRUE(Send(*next, u"RequestAcc,8,C:\\G\\x.exe"));
+  ASSERT_TRUE(Receive(*next));
+  std::string out = GetCapturedStdout();
+  EXPECT_NE(out.find("client connected\n"
+                     "read -> RequestAcc,7,C:\\G\\foo.exe\n"
+                     "send Msg -> 1,10.0.0.1,8080,tök=en/42\n"
+                     "read -> junk\n"
+                     "读取数据失败！client disconnected\n"
+                     "client connected\n"
+                     "read -> RequestAcc,8,C:\\G\\x.exe\n"),
+            std::string::npos)
+      << out;
+}
+
+// A second server thread (a second main window) serves its own instance beside the first.
+TEST_F(AccServerTest, TwoServerThreadsAnswerSideBySide) {
+  ASSERT_TRUE(StartAccRequestServer(nullptr));
+  std::unique_ptr<PipeConnection> a = Connect();
+  ASSERT_TRUE(a);
+  std::unique_ptr<PipeConnection> b = Connect();
+  ASSERT_TRUE(b);
+  ASSERT_TRUE(Send(*b, u"RequestAcc,2,C:\\x\\bar.exe"));
+  ASSERT_TRUE(Send(*a, u"RequestAcc,1,C:\\x\\nope.exe"));
+  EXPECT_EQ(Receive(*b), Text(u"1,10.0.0.1,8080,tök=en/42"));
+  EXPECT_EQ(Receive(*a), Text(u"0,10.0.0.1,8080,tök=en/42"));
+}
