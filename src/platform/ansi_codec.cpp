@@ -20,7 +20,9 @@ IconvPtr OpenIconv(const char* to, const char* from) {
   return IconvPtr(cd);
 }
 
-bool IsUtf8(const std::string& codeset) { return codeset == "UTF-8" || codeset == "utf8"; }
+bool IsUtf8(const std::string& codeset) {
+  return codeset == "UTF-8" || codeset == "utf8";
+}
 
 // Converts `in` with `cd`; on a sequence the target cannot take or the source does not form,
 // calls `on_bad(src, left, out)` which must consume input (advance `src`, reduce `left`).

@@ -26,7 +26,9 @@ std::string UserConfigDirectory() {
   return home + "/.config";
 }
 
-std::string MorvilConfigDirectory() { return UserConfigDirectory() + "/morvil"; }
+std::string MorvilConfigDirectory() {
+  return UserConfigDirectory() + "/morvil";
+}
 
 bool EnsureDirectory(const std::string& dir, unsigned mode) {
   struct stat st;

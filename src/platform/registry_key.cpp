@@ -11,7 +11,9 @@ namespace {
 
 constexpr const char* kMachineStoreDir = "/var/lib/morvil";
 
-bool IsUserRoot(RegistryRoot root) { return root == RegistryRoot::kCurrentUser; }
+bool IsUserRoot(RegistryRoot root) {
+  return root == RegistryRoot::kCurrentUser;
+}
 
 std::string HiveName(RegistryRoot root) {
   switch (root) {
@@ -34,7 +36,9 @@ std::string RelocatedDirectory() {
   return dir && *dir ? dir : "";
 }
 
-std::string DirectoryOf(const std::string& file) { return file.substr(0, file.find_last_of('/')); }
+std::string DirectoryOf(const std::string& file) {
+  return file.substr(0, file.find_last_of('/'));
+}
 
 // Splits "a\b\c\" into {a, b, c}; only one trailing separator is dropped, so "a\\b" keeps its
 // empty name for the store to refuse.

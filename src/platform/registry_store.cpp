@@ -1,8 +1,8 @@
 #include "platform/registry_store.h"
 
-#include <fcntl.h>
 #include <glib.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -173,33 +173,36 @@ Result<void> CheckPath(const std::vector<Text>& path) {
 RegistryStore::RegistryStore(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 RegistryStore::~RegistryStore() = default;
 
-bool RegistryStore::read_only() const { return impl_->read_only; }
+bool RegistryStore::read_only() const {
+  return impl_->read_only;
+}
 
 Result<std::unique_ptr<RegistryStore>> RegistryStore::Open(const std::string& file, Access access,
                                                            Journal journal) {
   auto impl = std::make_unique<Impl>();
   impl->read_only = access == Access::kReadOnly;
-  if (!impl->read_only) {
-    // Create the file ourselves so that it gets its mode; SQLite would use 0644.
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC,
-                    journal == Journal::kWal ? 0600 : 0644);
-    if (fd < 0) return Error::FromErrno("open " + file);
-    ::close(fd);
-  }
-  int flags = impl->read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+  // A new file gets its mode right after SQLite makes it, before any journal file copies the mode.
+  // (Opening and closing a descriptor of our own here would drop the POSIX locks that other
+  // connections of this process hold on the file.)
+  bool created = !impl->read_only && ::access(file.c_str(), F_OK) != 0;
+  int flags = impl->read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(file.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   impl->db.reset(raw);
   if (rc != SQLITE_OK) return DbError(raw, rc, "open");
+  if (created && chmod(file.c_str(), journal == Journal::kWal ? 0600 : 0644) != 0)
+    return Error::FromErrno("chmod " + file);
   sqlite3_busy_timeout(raw, kBusyTimeoutMs);
   sqlite3_extended_result_codes(raw, 1);
   if (impl->read_only) return std::unique_ptr<RegistryStore>(new RegistryStore(std::move(impl)));
 
-  const char* mode = journal == Journal::kWal ? "PRAGMA journal_mode=WAL" : "PRAGMA journal_mode=DELETE";
+  const char* mode =
+      journal == Journal::kWal ? "PRAGMA journal_mode=WAL" : "PRAGMA journal_mode=DELETE";
   if (auto r = impl->ExecPatiently(mode); !r) return r.error();
   // WAL with NORMAL keeps every committed transaction when the process dies; only a power loss
   // may drop the last ones. A rollback journal needs FULL to stay sound on power loss.
-  const char* sync = journal == Journal::kWal ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=FULL";
+  const char* sync =
+      journal == Journal::kWal ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=FULL";
   if (auto r = impl->Exec(sync); !r) return r.error();
   auto version = impl->QueryInt("PRAGMA user_version");
   if (!version) return version.error();
@@ -293,8 +296,8 @@ Text RegistryStore::FoldName(TextView name) {
   out.reserve(name.size());
   for (size_t i = 0; i < name.size(); ++i) {
     char16_t unit = name[i];
-    bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < name.size() &&
-                name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF;
+    bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
+                name[i + 1] <= 0xDFFF;
     if (pair) {
       // Characters outside the basic plane keep their case: the platform folds only that plane.
       out += unit;

@@ -52,7 +52,9 @@ int32_t CBaseRegKey::Open(const Text& path) {
   return kRegKeyDone;
 }
 
-void CBaseRegKey::Close() { m_key.reset(); }
+void CBaseRegKey::Close() {
+  m_key.reset();
+}
 
 int32_t CBaseRegKey::QueryBytes(const Text& name, size_t capacity, std::string& out) {
   if (!m_root) return kRegKeyOpenFailed;
