@@ -216,7 +216,7 @@ TEST_F(IniConfigTest, ConcurrentWritersKeepEveryKey) {
       EXPECT_EQ(ReadConfig(T("shared.ini"), u"S", key), key);
     }
   }
-  EXPECT_FALSE(FileExist(T("shared.ini.*")));  // no temporary file left behind
+  EXPECT_FALSE(FileExist(T("shared.ini.morvil-*")));  // no temporary file left behind
 }
 
 }  // namespace
