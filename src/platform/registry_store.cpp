@@ -230,7 +230,9 @@ Result<int64_t> RegistryStore::FindKey(const std::string& hive, const std::vecto
 
 Result<int64_t> RegistryStore::CreateKey(const std::string& hive, const std::vector<Text>& path) {
   if (impl_->read_only) return Error{kRegistryAccessDenied, "read-only store"};
-  if (auto r = CheckPath(path); !r) return r.error();
+  // Most keys exist already: a read finds them without taking the write lock.
+  auto existing = FindKey(hive, path);
+  if (existing || existing.error().code != kRegistryNotFound) return existing;
   WriteTransaction tx(impl_->db.get());
   if (auto r = tx.Begin(); !r) return r.error();
   int64_t id = 0;

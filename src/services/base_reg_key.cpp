@@ -56,11 +56,20 @@ void CBaseRegKey::Close() {
   m_key.reset();
 }
 
-int32_t CBaseRegKey::QueryBytes(const Text& name, size_t capacity, std::string& out) {
-  if (!m_root) return kRegKeyOpenFailed;
+Result<RegistryKey*> CBaseRegKey::ValueKey() {
+  if (!m_root) return Error{kRegistryNotFound, "no root"};
+  // The key opened by Open serves as well as a second open of the same key would.
+  if (m_key) return &*m_key;
   auto key = RegistryKey::OpenExisting(*m_root, m_strSubKey);
+  if (!key) return key.error();
+  m_key.emplace(std::move(*key));
+  return &*m_key;
+}
+
+int32_t CBaseRegKey::QueryBytes(const Text& name, size_t capacity, std::string& out) {
+  auto key = ValueKey();
   if (!key) return kRegKeyOpenFailed;
-  auto value = key->QueryValue(name);
+  auto value = (*key)->QueryValue(name);
   if (!value || value->data.size() > capacity) return kRegKeyFailed;
   out = std::move(value->data);
   return kRegKeyDone;
@@ -91,10 +100,9 @@ int32_t CBaseRegKey::QueryDword(const Text& name, DWORD& out) {
 }
 
 int32_t CBaseRegKey::SetValue(const Text& name, const RegistryValue& value) {
-  if (!m_root) return kRegKeyOpenFailed;
-  auto key = RegistryKey::OpenExisting(*m_root, m_strSubKey);
+  auto key = ValueKey();
   if (!key) return kRegKeyOpenFailed;
-  return key->SetValue(name, value) ? kRegKeyDone : kRegKeyFailed;
+  return (*key)->SetValue(name, value) ? kRegKeyDone : kRegKeyFailed;
 }
 
 int32_t CBaseRegKey::SetString(const Text& name, const Text& text) {
@@ -110,9 +118,8 @@ int32_t CBaseRegKey::SetDword(const Text& name, DWORD number) {
 }
 
 void CBaseRegKey::CreateForWrite() {
-  if (!m_root) return;
-  if (RegistryKey::OpenExisting(*m_root, m_strSubKey)) return;
-  (void)RegistryKey::Create(*m_root, m_strSubKey);
+  if (!m_root || ValueKey()) return;
+  if (auto key = RegistryKey::Create(*m_root, m_strSubKey)) m_key.emplace(std::move(*key));
 }
 
 int32_t CBaseRegKey::WriteString(const Text& name, const Text& text) {

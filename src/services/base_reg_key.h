@@ -52,6 +52,8 @@ class CBaseRegKey {
   [[nodiscard]] const Text& subkey() const { return m_strSubKey; }
 
  private:
+  // The key for value operations: the one Open made, or the existing key opened now.
+  Result<RegistryKey*> ValueKey();
   int32_t QueryBytes(const Text& name, size_t capacity, std::string& out);
   int32_t SetValue(const Text& name, const RegistryValue& value);
   void CreateForWrite();

@@ -94,7 +94,7 @@ TEST_F(IniConfigTest, EditsKeepTheRestOfTheFile) {
             "k=\xc3\xa9\n");
 }
 
-TEST_F(IniConfigTest, WindowsLineEndingsStay) {
+TEST_F(IniConfigTest, CrLfLineEndingsStay) {
   TempHome::WriteAll(P("w.ini"), "[S]\r\na=1\r\n");
   EXPECT_EQ(ReadConfig(T("w.ini"), u"S", u"a"), u"1");
   ASSERT_TRUE(WriteConfig(T("w.ini"), u"S", u"b", u"2"));
