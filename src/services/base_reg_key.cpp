@@ -1,7 +1,6 @@
 #include "services/base_reg_key.h"
 
 #include <cstring>
-#include <iterator>
 
 #include "base/compare.h"
 
@@ -22,8 +21,7 @@ constexpr size_t kDwordBytes = 4;
 
 }  // namespace
 
-const RegRootName* RegRootTable(size_t& count) {
-  count = std::size(kRoots);
+std::span<const RegRootName> RegRootTable() {
   return kRoots;
 }
 

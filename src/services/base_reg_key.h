@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "base/text.h"
 #include "base/win_types.h"
@@ -21,7 +22,7 @@ struct RegRootName {
   const char16_t* name;
   RegistryRoot root;
 };
-[[nodiscard]] const RegRootName* RegRootTable(size_t& count);
+[[nodiscard]] std::span<const RegRootName> RegRootTable();
 
 class CBaseRegKey {
  public:

@@ -134,11 +134,10 @@ TEST_F(RegistryMethodsTest, KeyHelperStatuses) {
 
 // Lookup order and names of the root table; HKEY_USERS has a name of its own.
 TEST_F(RegistryMethodsTest, RootTable) {
-  size_t count = 0;
-  const RegRootName* table = RegRootTable(count);
-  ASSERT_EQ(count, 5u);
+  std::span<const RegRootName> table = RegRootTable();
+  ASSERT_EQ(table.size(), 5u);
   const uint32_t handles[] = {0x80000000, 0x80000001, 0x80000002, 0x80000003, 0x80000005};
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < table.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(static_cast<uint32_t>(table[i].root), handles[i]);
     CBaseRegKey key;
