@@ -12,8 +12,8 @@ TEST(PathTest, GetParentPath) {
     const char16_t* in;
     const char16_t* out;
   } rows[] = {
-      {u"/a/b", u"/a"},     {u"/a/b/", u"/a"}, {u"\\a\\b", u"/a"}, {u"/a/b//", u"/a"},
-      {u"/a", u""},         {u"a", u""},       {u"", u""},         {u"C:\\a\\b", u"C:/a"},
+      {u"/a/b", u"/a"},   {u"/a/b/", u"/a"}, {u"\\a\\b", u"/a"}, {u"/a/b//", u"/a"},
+      {u"/a", u""},       {u"a", u""},       {u"", u""},         {u"C:\\a\\b", u"C:/a"},
       {u"C:/a/b", u"C:/a"}, {u"C:\\a", u"C:"}, {u"C:", u""},
   };
   for (size_t i = 0; i < std::size(rows); ++i) {

@@ -18,8 +18,8 @@ TEST(TextTest, LoneSurrogateBecomesReplacement) {
 
 TEST(TextTest, InvalidUtf8BytesBecomeReplacements) {
   EXPECT_EQ(FromUtf8("a\xFFz"), u"a\uFFFDz");
-  EXPECT_EQ(FromUtf8("\xC3"), u"\uFFFD");                      // truncated sequence
-  EXPECT_EQ(FromUtf8("\xC0\x80"), u"\uFFFD\uFFFD");            // overlong NUL
+  EXPECT_EQ(FromUtf8("\xC3"), u"\uFFFD");             // truncated sequence
+  EXPECT_EQ(FromUtf8("\xC0\x80"), u"\uFFFD\uFFFD");   // overlong NUL
   EXPECT_EQ(FromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
   EXPECT_EQ(FromUtf8(std::string("a\0b", 3)), Text(u"a\0b", 3));
 }
