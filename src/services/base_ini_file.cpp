@@ -30,9 +30,9 @@ BOOL CBaseIniFile::Open(const Text& path, BOOL create) {
   if (create && !m_bExists) {
     if (IsBareName(ToFileSystemPath(path))) (void)EnsureDirectory(MorvilConfigDirectory(), 0700);
     CBaseFile created;
-    m_bExists =
-        path.size() < kMaxPath && created.OpenPath(file, File::modeCreate | File::modeNoTruncate |
-                                                             File::modeRead | File::shareDenyNone);
+    m_bExists = path.size() < kMaxPath &&
+                created.OpenPath(file, LocalFile::modeCreate | LocalFile::modeNoTruncate |
+                                           LocalFile::modeRead | LocalFile::shareDenyNone);
   }
   return m_bExists;
 }

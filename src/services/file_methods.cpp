@@ -55,7 +55,7 @@ bool WriteConfig(const Text& file, const Text& section, const Text& key, const T
 
 Text ReadFileContent(const Text& path) {
   CBaseFile file;
-  if (!file.Open(path, File::modeRead | File::shareExclusive)) return Text();
+  if (!file.Open(path, LocalFile::modeRead | LocalFile::shareExclusive)) return Text();
   auto end = file.SeekToEnd();
   auto begin = file.SeekToBegin();
   if (!end || !begin) return Text();

@@ -12,7 +12,7 @@
 #include "base/result.h"
 #include "base/unique_fd.h"
 
-class File {
+class LocalFile {
  public:
   enum OpenFlags : uint32_t {
     modeRead = 0x0000,
@@ -26,10 +26,10 @@ class File {
     modeNoTruncate = 0x2000,
   };
 
-  File() = default;
-  File(File&&) noexcept = default;
-  File& operator=(File&&) noexcept = default;
-  virtual ~File() = default;
+  LocalFile() = default;
+  LocalFile(LocalFile&&) noexcept = default;
+  LocalFile& operator=(LocalFile&&) noexcept = default;
+  virtual ~LocalFile() = default;
 
   // Opens `path` (UTF-8, '/' separators); closes a file already open first.
   [[nodiscard]] Result<void> OpenPath(const std::string& path, uint32_t flags);

@@ -1,4 +1,4 @@
-#include "platform/file.h"
+#include "platform/local_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-Result<void> File::OpenPath(const std::string& path, uint32_t flags) {
+Result<void> LocalFile::OpenPath(const std::string& path, uint32_t flags) {
   Close();
   int access = (flags & modeReadWrite) ? O_RDWR : (flags & modeWrite) ? O_WRONLY : O_RDONLY;
   int oflags = access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
@@ -30,7 +30,7 @@ Result<void> File::OpenPath(const std::string& path, uint32_t flags) {
   return {};
 }
 
-Result<size_t> File::Read(void* buffer, size_t count) {
+Result<size_t> LocalFile::Read(void* buffer, size_t count) {
   for (;;) {
     ssize_t n = read(fd_.get(), buffer, count);
     if (n >= 0) return static_cast<size_t>(n);
@@ -38,7 +38,7 @@ Result<size_t> File::Read(void* buffer, size_t count) {
   }
 }
 
-Result<void> File::Write(const void* data, size_t count) {
+Result<void> LocalFile::Write(const void* data, size_t count) {
   const char* p = static_cast<const char*>(data);
   while (count > 0) {
     ssize_t n = write(fd_.get(), p, count);
@@ -52,19 +52,19 @@ Result<void> File::Write(const void* data, size_t count) {
   return {};
 }
 
-Result<uint64_t> File::SeekToEnd() {
+Result<uint64_t> LocalFile::SeekToEnd() {
   off_t pos = lseek(fd_.get(), 0, SEEK_END);
   if (pos < 0) return Error::FromErrno("lseek");
   return static_cast<uint64_t>(pos);
 }
 
-Result<uint64_t> File::SeekToBegin() {
+Result<uint64_t> LocalFile::SeekToBegin() {
   off_t pos = lseek(fd_.get(), 0, SEEK_SET);
   if (pos < 0) return Error::FromErrno("lseek");
   return static_cast<uint64_t>(pos);
 }
 
-Result<uint64_t> File::GetLength() const {
+Result<uint64_t> LocalFile::GetLength() const {
   struct stat st;
   if (fstat(fd_.get(), &st) != 0) return Error::FromErrno("fstat");
   return static_cast<uint64_t>(st.st_size);
