@@ -7,7 +7,7 @@
 
 #include "base/path.h"
 #include "base/unique_fd.h"
-#include "net/http_url.h"
+#include "platform/http_url.h"
 #include "net/multipart_upload.h"
 #include "net/replacing_file.h"
 #include "net/transfer_session.h"

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "net/http_text.h"
-#include "net/http_url.h"
+#include "platform/http_url.h"
 #include "net/transfer_session.h"
 
 namespace {

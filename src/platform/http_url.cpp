@@ -1,4 +1,4 @@
-#include "net/http_url.h"
+#include "platform/http_url.h"
 
 #include <strings.h>
 

@@ -1,4 +1,4 @@
-// Splits the URLs that page script passes to the HTTP transfers and builds the URL curl requests.
+// Splits http(s) URLs into their parts and builds the URL curl requests for them.
 #pragma once
 
 #include <optional>
