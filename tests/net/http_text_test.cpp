@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 std::string Bytes(std::initializer_list<int> values) {
