@@ -73,6 +73,7 @@ def record(handler, body):
 
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    disable_nagle_algorithm = True
 
     def log_message(self, *args):
         pass
