@@ -22,6 +22,8 @@ function(morvil_folder_tests name folder)
   add_executable(${name} ${sources})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE
+    MORVIL_TEST_SUPPORT_DIR="${PROJECT_SOURCE_DIR}/tests/support")
   target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "MORVIL_BIN_DIR=${MORVIL_BIN_DIR}")

@@ -1,0 +1,9 @@
+#include "report/report_random.h"
+
+#include <cstdint>
+
+int NextReportRandom() {
+  thread_local uint32_t state = 1;
+  state = state * 214013u + 2531011u;
+  return static_cast<int>((state >> 16) & 0x7FFF);
+}
