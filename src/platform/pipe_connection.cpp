@@ -2,13 +2,12 @@
 
 #include <linux/sockios.h>
 #include <poll.h>
-#include <sched.h>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -79,22 +78,29 @@ Result<void> PipeConnection::write(std::span<const std::byte> message) {
 }
 
 Result<void> PipeConnection::flush() {
-  // The kernel offers no wake-up for "the peer consumed it", so poll the output queue: yield
-  // while the peer is likely just waking (tens of microseconds), then sleep in growing steps.
-  using namespace std::chrono;
-  const auto start = steady_clock::now();
-  auto pause = microseconds(20);
+  if (closed_) return Error{EBADF, "flush on a closed pipe"};
+  // The socket's output queue holds what the peer has not read yet. Each message the peer
+  // consumes raises a write-space wake-up on our socket, which poll cannot see (the socket is
+  // writable all along) but an edge-triggered epoll watch for EPOLLOUT reports; the time-out only
+  // bounds a wait whose wake-up came between our look at the queue and the wait.
+  if (!write_watch_) {
+    write_watch_ = UniqueFd(::epoll_create1(EPOLL_CLOEXEC));
+    if (!write_watch_) return Error::FromErrno("epoll_create1");
+    epoll_event watch{};
+    watch.events = EPOLLOUT | EPOLLET;
+    if (::epoll_ctl(write_watch_.get(), EPOLL_CTL_ADD, socket_.get(), &watch) != 0) {
+      write_watch_.reset();
+      return Error::FromErrno("epoll_ctl");
+    }
+  }
   for (;;) {
     if (closed_) return Error{EBADF, "flush on a closed pipe"};
     int queued = 0;
     if (::ioctl(socket_.get(), SIOCOUTQ, &queued) != 0) return Error::FromErrno("SIOCOUTQ");
     if (queued == 0) return {};
-    if (steady_clock::now() - start < microseconds(200)) {
-      sched_yield();
-    } else {
-      std::this_thread::sleep_for(pause);
-      pause = std::min<microseconds>(pause * 2, milliseconds(2));
-    }
+    epoll_event event;
+    if (::epoll_wait(write_watch_.get(), &event, 1, 50) < 0 && errno != EINTR)
+      return Error::FromErrno("epoll_wait");
   }
 }
 

@@ -56,6 +56,7 @@ class PipeConnection {
 
  private:
   UniqueFd socket_;
+  UniqueFd write_watch_;  // epoll instance for flush(), made on its first use
   std::atomic<bool> closed_{false};
   std::vector<std::byte> rest_;  // unread tail of a message longer than the last read's buffer
   size_t rest_offset_ = 0;
