@@ -7,7 +7,7 @@ packages=(
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxext-dev
   libsqlite3-dev sqlite3 libcurl4-openssl-dev
   libgtest-dev libgmock-dev
-  python3
+  python3 openssl curl
   xvfb xauth x11-utils xdotool openbox
   dbus dbus-x11 gsettings-desktop-schemas
   desktop-file-utils

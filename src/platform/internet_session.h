@@ -5,6 +5,7 @@
 // the desktop's proxy resolver names for its URL (looked up per request, never on a thread that
 // runs the GLib main loop). Certificates and host names are always verified; a URL of the https
 // scheme always uses TLS. The CA bundle is the system's, or the file named by SSL_CERT_FILE.
+// Nothing is cached on this side, so every request reaches the server (or its proxy) afresh.
 // Send() blocks until the transfer ends.
 #pragma once
 

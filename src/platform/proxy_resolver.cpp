@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <system_error>
 #include <thread>
 
 #include "base/gobject_ptr.h"
@@ -47,7 +48,11 @@ std::string CurlProxyFromResolverAnswer(const std::vector<std::string>& answer) 
 std::string ResolveProxyForUrl(const std::string& url) {
   if (!g_main_context_is_owner(g_main_context_default())) return LookUp(url);
   std::string proxy;
-  std::thread helper([&] { proxy = LookUp(url); });
-  helper.join();
+  try {
+    std::thread helper([&] { proxy = LookUp(url); });
+    helper.join();
+  } catch (const std::system_error&) {
+    // No helper thread: a direct connection rather than a lookup that could block this thread.
+  }
   return proxy;
 }

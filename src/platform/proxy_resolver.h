@@ -8,7 +8,7 @@
 // The proxy to hand to curl for `url`: "" for a direct connection, otherwise a proxy URL curl
 // understands. The lookup runs on a helper thread when the caller owns the default GLib main
 // context, so a resolver that needs that context cannot deadlock the UI thread. A failed lookup
-// means a direct connection.
+// (or no helper thread) means a direct connection. Thread-safe.
 [[nodiscard]] std::string ResolveProxyForUrl(const std::string& url);
 
 // Picks the first entry of a resolver answer that curl can use: "direct://" gives "",
