@@ -4,4 +4,6 @@ namespace {
 CBaseApp theApp;
 }
 
-int main(int argc, char** argv) { return theApp.Run(argc, argv); }
+int main(int argc, char** argv) {
+  return theApp.Run(argc, argv);
+}

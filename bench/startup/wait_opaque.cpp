@@ -16,8 +16,10 @@ static bool Opaque(Display* dpy, Window w) {
   unsigned long count, after;
   unsigned char* data = nullptr;
   Atom opacity = XInternAtom(dpy, "_NET_WM_WINDOW_OPACITY", False);
-  if (XGetWindowProperty(dpy, w, opacity, 0, 1, False, XA_CARDINAL, &type, &format, &count,
-                         &after, &data) != Success || !data) return true;
+  if (XGetWindowProperty(dpy, w, opacity, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
+                         &data) != Success ||
+      !data)
+    return true;
   bool opaque = *reinterpret_cast<unsigned long*>(data) == 0xFFFFFFFFul;
   XFree(data);
   return opaque;
@@ -34,8 +36,8 @@ static bool Found(Display* dpy, const std::string& title) {
     if (XFetchName(dpy, children[i], &name) && name) {
       if (title == name) {
         XWindowAttributes attrs;
-        found = XGetWindowAttributes(dpy, children[i], &attrs) &&
-                attrs.map_state == IsViewable && Opaque(dpy, children[i]);
+        found = XGetWindowAttributes(dpy, children[i], &attrs) && attrs.map_state == IsViewable &&
+                Opaque(dpy, children[i]);
       }
       XFree(name);
     }
@@ -45,7 +47,9 @@ static bool Found(Display* dpy, const std::string& title) {
 }
 
 // Windows come and go while we look; their errors are expected.
-static int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
+static int IgnoreErrors(Display*, XErrorEvent*) {
+  return 0;
+}
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;

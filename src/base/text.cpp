@@ -142,6 +142,10 @@ bool FromAnsi(std::string_view ansi, Text& out) {
   return true;
 }
 
-Text ToText(long long value) { return ToText(std::to_string(value)); }
+Text ToText(long long value) {
+  return ToText(std::to_string(value));
+}
 
-Text ToText(std::string_view ascii) { return Text(ascii.begin(), ascii.end()); }
+Text ToText(std::string_view ascii) {
+  return Text(ascii.begin(), ascii.end());
+}

@@ -12,13 +12,17 @@ namespace {
 Application* g_application = nullptr;
 }
 
-Application::Application() { g_application = this; }
+Application::Application() {
+  g_application = this;
+}
 
 Application::~Application() {
   if (g_application == this) g_application = nullptr;
 }
 
-Application* Application::Instance() { return g_application; }
+Application* Application::Instance() {
+  return g_application;
+}
 
 int Application::Run(int argc, char** argv) {
   std::setlocale(LC_ALL, "");

@@ -30,7 +30,8 @@ intptr_t Dialog::DoModal() {
   // The owner may have been destroyed while the dialog ran.
   if (TopLevelWindow* still_owner = FindOwnWindow(owner_hwnd)) still_owner->EnableWindow(true);
   DestroyWindow();
-  if (TopLevelWindow* still_owner = FindOwnWindow(owner_hwnd)) still_owner->SendMessage(kMsgRemoteActivate);
+  if (TopLevelWindow* still_owner = FindOwnWindow(owner_hwnd))
+    still_owner->SendMessage(kMsgRemoteActivate);
   return result;
 }
 

@@ -54,8 +54,8 @@ struct HtmlDialogSignals {
     dialog->current_url_ = url;
     dialog->OnDocumentComplete(url);
   }
-  static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,
-                                WebKitHitTestResult*, gpointer data) {
+  static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
+                                gpointer data) {
     HtmlDialog* dialog = Lookup(data);
     return dialog && dialog->ShowContextMenu() == S_OK;
   }
@@ -77,16 +77,15 @@ struct HtmlDialogSignals {
 
 BOOL HtmlDialog::OnInitDialog() {
   WebKitUserContentManager* content = webkit_user_content_manager_new();
-  WebKitUserScript* frame_script = webkit_user_script_new(
-      kFrameLoadScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  WebKitUserScript* frame_script =
+      webkit_user_script_new(kFrameLoadScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
   webkit_user_content_manager_add_script(content, frame_script);
   webkit_user_script_unref(frame_script);
   webkit_user_content_manager_register_script_message_handler(content, "morvilFrameLoad");
 
-  web_view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
-                                           SharedWebContext(), "user-content-manager", content,
-                                           nullptr));
+  web_view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", SharedWebContext(),
+                                           "user-content-manager", content, nullptr));
   g_object_unref(content);
   gpointer handle = GUINT_TO_POINTER(GetSafeHwnd());
   g_signal_connect(content, "script-message-received::morvilFrameLoad",

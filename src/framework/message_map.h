@@ -25,10 +25,14 @@ LRESULT MessageThunk(TopLevelWindow& self, WPARAM wparam, LPARAM lparam) {
   return (static_cast<T&>(self).*Handler)(wparam, lparam);
 }
 
-#define DECLARE_MESSAGE_MAP()                                       \
- public:                                                            \
-  static const MessageMap kMessageMap;                              \
-  const MessageMap* GetMessageMap() const override { return &kMessageMap; }
+#define DECLARE_MESSAGE_MAP()                        \
+ public:                                             \
+  static const MessageMap kMessageMap;               \
+  const MessageMap* GetMessageMap() const override { \
+    return &kMessageMap;                             \
+  }
 
-#define ON_MESSAGE(cls, message, handler) \
-  MessageMapEntry { message, &MessageThunk<cls, &cls::handler> }
+#define ON_MESSAGE(cls, message, handler)      \
+  MessageMapEntry {                            \
+    message, &MessageThunk<cls, &cls::handler> \
+  }

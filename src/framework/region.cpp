@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 WindowRegion WindowRegion::RoundRect(int32_t left, int32_t top, int32_t right, int32_t bottom,
-                         int32_t ellipse_width, int32_t ellipse_height) {
+                                     int32_t ellipse_width, int32_t ellipse_height) {
   WindowRegion region;
   if (right <= left || bottom <= top) return region;
   const int64_t width = int64_t(right) - left;

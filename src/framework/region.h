@@ -21,7 +21,7 @@ class WindowRegion {
   // The rectangle (left, top) .. (right, bottom), corners rounded by an ellipse `ellipse_width` ×
   // `ellipse_height` (0 for square corners). An empty or inverted rectangle gives an empty region.
   static WindowRegion RoundRect(int32_t left, int32_t top, int32_t right, int32_t bottom,
-                          int32_t ellipse_width, int32_t ellipse_height);
+                                int32_t ellipse_width, int32_t ellipse_height);
 
   [[nodiscard]] const std::vector<Span>& spans() const { return spans_; }
   [[nodiscard]] bool empty() const { return spans_.empty(); }

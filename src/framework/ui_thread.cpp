@@ -15,13 +15,19 @@ gboolean RunTask(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
-void DeleteTask(gpointer data) { delete static_cast<std::function<void()>*>(data); }
+void DeleteTask(gpointer data) {
+  delete static_cast<std::function<void()>*>(data);
+}
 
 }  // namespace
 
-void BindUiThread() { g_ui_thread = std::this_thread::get_id(); }
+void BindUiThread() {
+  g_ui_thread = std::this_thread::get_id();
+}
 
-bool IsUiThread() { return std::this_thread::get_id() == g_ui_thread; }
+bool IsUiThread() {
+  return std::this_thread::get_id() == g_ui_thread;
+}
 
 void PostToUi(std::function<void()> task) {
   g_idle_add_full(G_PRIORITY_DEFAULT, RunTask, new std::function<void()>(std::move(task)),

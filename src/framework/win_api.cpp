@@ -24,13 +24,15 @@ BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
 LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   LRESULT result = 0;
   RunOnUiAndWait([&] {
-    if (TopLevelWindow* window = FindOwnWindow(hwnd)) result = window->SendMessage(message, wparam, lparam);
+    if (TopLevelWindow* window = FindOwnWindow(hwnd))
+      result = window->SendMessage(message, wparam, lparam);
   });
   return result;
 }
 
 HWND FindWindowW(TextView title) {
-  if (TopLevelWindow* own = FindOwnWindowByTitle(title.data(), title.size())) return own->GetSafeHwnd();
+  if (TopLevelWindow* own = FindOwnWindowByTitle(title.data(), title.size()))
+    return own->GetSafeHwnd();
   return x11::FindTopLevelByTitle(title);
 }
 
@@ -55,6 +57,10 @@ BOOL ShowWindow(HWND hwnd, int command) {
              : FALSE;
 }
 
-BOOL IsWindow(HWND hwnd) { return FindOwnWindow(hwnd) || x11::WindowExists(hwnd); }
+BOOL IsWindow(HWND hwnd) {
+  return FindOwnWindow(hwnd) || x11::WindowExists(hwnd);
+}
 
-RECT GetDesktopRect() { return x11::DesktopRect(); }
+RECT GetDesktopRect() {
+  return x11::DesktopRect();
+}

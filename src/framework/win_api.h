@@ -1,5 +1,5 @@
-// TopLevelWindow calls by handle, for this process's windows and for other morvil processes' windows.
-// A message to an own window goes through its message map; to another process's window it
+// TopLevelWindow calls by handle, for this process's windows and for other morvil processes'
+// windows. A message to an own window goes through its message map; to another process's window it
 // travels as an X client message. Calls marked "any thread" marshal to the UI thread.
 #pragma once
 

@@ -66,7 +66,8 @@ bool TopLevelWindow::CreateTopLevel(TopLevelWindow* parent) {
   GtkWidget* widget = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   widget_ = GTK_WIDGET(g_object_ref_sink(widget));
   parent_ = parent ? parent->GetSafeHwnd() : 0;
-  if (parent && parent->gtk_window()) gtk_window_set_transient_for(gtk_window(), parent->gtk_window());
+  if (parent && parent->gtk_window())
+    gtk_window_set_transient_for(gtk_window(), parent->gtk_window());
   // A window has no caption text until one is set (GTK would show the program's name).
   gtk_window_set_title(gtk_window(), "");
   gtk_window_set_decorated(gtk_window(), (style_ & WS_CAPTION) == WS_CAPTION);
@@ -112,9 +113,13 @@ void TopLevelWindow::OnGtkDestroyed() {
   PostNcDestroy();
 }
 
-TopLevelWindow* TopLevelWindow::GetParent() const { return FindOwnWindow(parent_); }
+TopLevelWindow* TopLevelWindow::GetParent() const {
+  return FindOwnWindow(parent_);
+}
 
-GtkWindow* TopLevelWindow::gtk_window() const { return widget_ ? GTK_WINDOW(widget_) : nullptr; }
+GtkWindow* TopLevelWindow::gtk_window() const {
+  return widget_ ? GTK_WINDOW(widget_) : nullptr;
+}
 
 LRESULT TopLevelWindow::SendMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   return WindowProc(message, wparam, lparam);
@@ -174,7 +179,9 @@ void TopLevelWindow::ShowWindow(int command) {
   }
 }
 
-bool TopLevelWindow::IsWindowVisible() const { return widget_ && gtk_widget_get_visible(widget_); }
+bool TopLevelWindow::IsWindowVisible() const {
+  return widget_ && gtk_widget_get_visible(widget_);
+}
 
 void TopLevelWindow::EnableWindow(bool enable) {
   if (widget_) gtk_widget_set_sensitive(widget_, enable);
@@ -204,7 +211,9 @@ void TopLevelWindow::ResizeWindow(int width, int height) {
   RaiseAndActivate();
 }
 
-RECT TopLevelWindow::GetWindowRect() const { return rect_; }
+RECT TopLevelWindow::GetWindowRect() const {
+  return rect_;
+}
 
 void TopLevelWindow::SetWindowRgn(const WindowRegion& region) {
   region_ = region;
@@ -259,8 +268,7 @@ void TopLevelWindow::ModifyStyleEx(DWORD remove, DWORD add) {
 
 void TopLevelWindow::SetTimer(UINT_PTR id, UINT period_ms) {
   KillTimer(id);
-  timers_[id] = g_timeout_add_full(G_PRIORITY_DEFAULT, period_ms, OnTimer,
-                                   new TimerData{hwnd_, id},
+  timers_[id] = g_timeout_add_full(G_PRIORITY_DEFAULT, period_ms, OnTimer, new TimerData{hwnd_, id},
                                    [](gpointer p) { delete static_cast<TimerData*>(p); });
 }
 

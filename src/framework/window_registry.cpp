@@ -13,9 +13,13 @@ std::map<HWND, TopLevelWindow*>& Windows() {
 
 }  // namespace
 
-void RegisterWindow(HWND hwnd, TopLevelWindow* window) { Windows()[hwnd] = window; }
+void RegisterWindow(HWND hwnd, TopLevelWindow* window) {
+  Windows()[hwnd] = window;
+}
 
-void UnregisterWindow(HWND hwnd) { Windows().erase(hwnd); }
+void UnregisterWindow(HWND hwnd) {
+  Windows().erase(hwnd);
+}
 
 TopLevelWindow* FindOwnWindow(HWND hwnd) {
   auto it = Windows().find(hwnd);

@@ -18,7 +18,9 @@ Display* Dpy() {
   return display && GDK_IS_X11_DISPLAY(display) ? GDK_DISPLAY_XDISPLAY(display) : nullptr;
 }
 
-Atom Intern(const char* name) { return XInternAtom(Dpy(), name, False); }
+Atom Intern(const char* name) {
+  return XInternAtom(Dpy(), name, False);
+}
 
 // A window message between processes: one client message of this type, format 32, carrying the
 // message number, wparam and lparam.
@@ -31,8 +33,8 @@ std::string WindowName(Window window) {
   unsigned long count, after;
   unsigned char* data = nullptr;
   std::string name;
-  if (XGetWindowProperty(dpy, window, Intern("_NET_WM_NAME"), 0, 4096, False,
-                         Intern("UTF8_STRING"), &type, &format, &count, &after, &data) == Success &&
+  if (XGetWindowProperty(dpy, window, Intern("_NET_WM_NAME"), 0, 4096, False, Intern("UTF8_STRING"),
+                         &type, &format, &count, &after, &data) == Success &&
       data && type != None) {
     name.assign(reinterpret_cast<char*>(data), count);
     XFree(data);
@@ -53,8 +55,8 @@ bool HasName(Window window) {
   int format;
   unsigned long count, after;
   unsigned char* data = nullptr;
-  bool has = XGetWindowProperty(dpy, window, Intern("WM_NAME"), 0, 0, False, AnyPropertyType,
-                                &type, &format, &count, &after, &data) == Success &&
+  bool has = XGetWindowProperty(dpy, window, Intern("WM_NAME"), 0, 0, False, AnyPropertyType, &type,
+                                &format, &count, &after, &data) == Success &&
              type != None;
   if (data) XFree(data);
   return has;
@@ -128,8 +130,8 @@ void RequestActivation(HWND hwnd) {
   event.xclient.format = 32;
   event.xclient.data.l[0] = 2;  // source: a pager, so managers honour it from another process
   event.xclient.data.l[1] = CurrentTime;
-  XSendEvent(dpy, DefaultRootWindow(dpy), False,
-             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XSendEvent(dpy, DefaultRootWindow(dpy), False, SubstructureRedirectMask | SubstructureNotifyMask,
+             &event);
   XFlush(dpy);
 }
 

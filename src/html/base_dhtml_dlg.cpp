@@ -113,36 +113,39 @@ void CBaseDHtmlDlg::LayoutToPage(const Text& url, std::function<void()> done) {
     done();
     return;
   }
-  if (!IsResourceIdUrl(url) && url.rfind(u"http:", 0) != 0) PageBaseDirectory() = GetParentPath(url);
+  if (!IsResourceIdUrl(url) && url.rfind(u"http:", 0) != 0)
+    PageBaseDirectory() = GetParentPath(url);
   ElementSelector selector = ElementSelector::Parse(m_strSelector);
   const bool local = IsLocalPageUrl(url);
   const unsigned generation = ++layout_generation_;
-  FindElementsBySelector(
-      selector.kind, selector.name,
-      [this, local, generation, done](std::vector<HtmlElementRef> matches) {
-        if (generation != layout_generation_) return;  // a newer document took over
-        const bool matched = !matches.empty();
-        const int index = matched ? matches.front().index : -1;
-        EvaluateScript(BoxAndTitleScript(index, local && matched),
-                       [this, local, matched, generation, done](JSCValue* value) {
-                         if (generation != layout_generation_) return;
-                         RECT box{};
-                         Text title;
-                         if (ArrayLength(value) == 5) {
-                           box = RECT{NumberAt(value, 0), NumberAt(value, 1), NumberAt(value, 2),
-                                      NumberAt(value, 3)};
-                           title = StringAt(value, 4);
-                         }
-                         FinishLayout(local, matched, box, title);
-                         done();
-                       });
-      });
+  FindElementsBySelector(selector.kind, selector.name,
+                         [this, local, generation, done](std::vector<HtmlElementRef> matches) {
+                           if (generation != layout_generation_)
+                             return;  // a newer document took over
+                           const bool matched = !matches.empty();
+                           const int index = matched ? matches.front().index : -1;
+                           EvaluateScript(
+                               BoxAndTitleScript(index, local && matched),
+                               [this, local, matched, generation, done](JSCValue* value) {
+                                 if (generation != layout_generation_) return;
+                                 RECT box{};
+                                 Text title;
+                                 if (ArrayLength(value) == 5) {
+                                   box = RECT{NumberAt(value, 0), NumberAt(value, 1),
+                                              NumberAt(value, 2), NumberAt(value, 3)};
+                                   title = StringAt(value, 4);
+                                 }
+                                 FinishLayout(local, matched, box, title);
+                                 done();
+                               });
+                         });
 }
 
 void CBaseDHtmlDlg::FinishLayout(bool local, bool matched, const RECT& box, const Text& title) {
   m_rcContainer = matched ? box : kNoContainer;
-  if (local) ResizeWindow(m_rcContainer.right - m_rcContainer.left,
-                          m_rcContainer.bottom - m_rcContainer.top);
+  if (local)
+    ResizeWindow(m_rcContainer.right - m_rcContainer.left,
+                 m_rcContainer.bottom - m_rcContainer.top);
   m_strTitle = title;
   ApplyWindowRound(m_nRoundRadius, m_nRoundExtraWidth, m_nRoundExtraHeight);
   if (GetParent())
@@ -169,22 +172,32 @@ void CBaseDHtmlDlg::FindElementsBySelector(ElementSelector::Kind kind, const Tex
 
 void CBaseDHtmlDlg::ApplyWindowRound(int32_t radius, int32_t extra_width, int32_t extra_height) {
   const RECT& c = m_rcContainer;
-  SetWindowRgn(WindowRegion::RoundRect(c.left, c.top, c.right + extra_width, c.bottom + extra_height,
-                                 radius, radius));
+  SetWindowRgn(WindowRegion::RoundRect(c.left, c.top, c.right + extra_width,
+                                       c.bottom + extra_height, radius, radius));
   m_nRoundRadius = radius;
   m_nRoundExtraWidth = extra_width;
   m_nRoundExtraHeight = extra_height;
 }
 
-void CBaseDHtmlDlg::MinWindow() { ShowWindow(SW_MINIMIZE); }
+void CBaseDHtmlDlg::MinWindow() {
+  ShowWindow(SW_MINIMIZE);
+}
 
-void CBaseDHtmlDlg::MaxWindow() { ShowWindow(SW_MAXIMIZE); }
+void CBaseDHtmlDlg::MaxWindow() {
+  ShowWindow(SW_MAXIMIZE);
+}
 
-int32_t CBaseDHtmlDlg::CloseWindow(int32_t code) { return DoCloseWindow(code); }
+int32_t CBaseDHtmlDlg::CloseWindow(int32_t code) {
+  return DoCloseWindow(code);
+}
 
-void CBaseDHtmlDlg::Show(bool show) { ShowWindow(show ? SW_SHOWNORMAL : SW_HIDE); }
+void CBaseDHtmlDlg::Show(bool show) {
+  ShowWindow(show ? SW_SHOWNORMAL : SW_HIDE);
+}
 
-void CBaseDHtmlDlg::Hide() { ShowWindow(SW_HIDE); }
+void CBaseDHtmlDlg::Hide() {
+  ShowWindow(SW_HIDE);
+}
 
 void CBaseDHtmlDlg::CenterOnParent() {
   auto* parent = dynamic_cast<CBaseDHtmlDlg*>(GetParent());
@@ -192,8 +205,8 @@ void CBaseDHtmlDlg::CenterOnParent() {
     CenterOnScreen();
     return;
   }
-  WindowOrigin at = CenterOnParentOrigin(parent->GetWindowRect(), parent->m_rcContainer,
-                                         m_rcContainer);
+  WindowOrigin at =
+      CenterOnParentOrigin(parent->GetWindowRect(), parent->m_rcContainer, m_rcContainer);
   MoveWindowTo(at.x, at.y);
 }
 
@@ -202,9 +215,13 @@ void CBaseDHtmlDlg::CenterOnScreen() {
   MoveWindowTo(at.x, at.y);
 }
 
-void CBaseDHtmlDlg::Move(int32_t x, int32_t y) { MoveWindowTo(x, y); }
+void CBaseDHtmlDlg::Move(int32_t x, int32_t y) {
+  MoveWindowTo(x, y);
+}
 
-void CBaseDHtmlDlg::SetSize(int32_t width, int32_t height) { ResizeWindow(width, height); }
+void CBaseDHtmlDlg::SetSize(int32_t width, int32_t height) {
+  ResizeWindow(width, height);
+}
 
 void CBaseDHtmlDlg::SetWindowRound(int32_t radius, int32_t extra_width, int32_t extra_height) {
   ApplyWindowRound(radius, extra_width, extra_height);
@@ -218,7 +235,9 @@ int32_t CBaseDHtmlDlg::NewInstance(bool modal, const Text& url, const Text& sele
   return DoNewInstance(modal, url, selector);
 }
 
-void CBaseDHtmlDlg::DrapAndDrop() { DoDragWindow(); }
+void CBaseDHtmlDlg::DrapAndDrop() {
+  DoDragWindow();
+}
 
 int32_t CBaseDHtmlDlg::DoCloseWindow(int32_t code) {
   if (IsModal()) {
@@ -229,7 +248,9 @@ int32_t CBaseDHtmlDlg::DoCloseWindow(int32_t code) {
   return code;
 }
 
-void CBaseDHtmlDlg::DoDragWindow() { SendMessageW(GetSafeHwnd(), WM_NCLBUTTONDOWN, HTCAPTION, 0); }
+void CBaseDHtmlDlg::DoDragWindow() {
+  SendMessageW(GetSafeHwnd(), WM_NCLBUTTONDOWN, HTCAPTION, 0);
+}
 
 int32_t CBaseDHtmlDlg::DoNewInstance(bool modal, const Text& url, const Text& selector) {
   if (modal) {

@@ -4,7 +4,9 @@
 
 namespace {
 
-bool StartsWith(TextView text, TextView prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool StartsWith(TextView text, TextView prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
 
 }  // namespace
 
@@ -40,8 +42,7 @@ bool IsLocalPageUrl(TextView text) {
 Text ResolvePageUrl(TextView url, TextView base) {
   if (!IsRelativeUrl(url)) return Text(url);
   Text prefix;
-  if (IsRelativeUrl(base))
-    prefix = IsResourceIdUrl(url) ? u"res://" : u"file://";
+  if (IsRelativeUrl(base)) prefix = IsResourceIdUrl(url) ? u"res://" : u"file://";
   Text joined = prefix + Text(base) + u"/" + Text(url);
   return ToForwardSlashes(joined);
 }

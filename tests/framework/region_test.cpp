@@ -19,19 +19,19 @@ TEST(WindowRegionTest, RoundedCornersAreCutSymmetrically) {
   EXPECT_FALSE(r.Contains(300, 0));
   EXPECT_FALSE(r.Contains(0, 200));
   EXPECT_FALSE(r.Contains(300, 200));
-  EXPECT_TRUE(r.Contains(5, 0));      // top edge reaches the ellipse's middle
-  EXPECT_TRUE(r.Contains(0, 100));    // left edge is whole away from the corners
+  EXPECT_TRUE(r.Contains(5, 0));    // top edge reaches the ellipse's middle
+  EXPECT_TRUE(r.Contains(0, 100));  // left edge is whole away from the corners
   EXPECT_TRUE(r.Contains(150, 100));
   for (const Span& s : r.spans()) {
     SCOPED_TRACE(s.y);
     const Span& mirror = r.spans()[r.spans().size() - 1 - static_cast<size_t>(s.y)];
-    EXPECT_EQ(s.left, mirror.left);                // top and bottom match
-    EXPECT_EQ(s.left, 301 - s.right);              // left and right match
+    EXPECT_EQ(s.left, mirror.left);    // top and bottom match
+    EXPECT_EQ(s.left, 301 - s.right);  // left and right match
   }
 }
 
 TEST(WindowRegionTest, DegenerateInputs) {
-  EXPECT_TRUE(WindowRegion::RoundRect(0, 0, 0, 0, 0, 0).empty());   // unreadable box
+  EXPECT_TRUE(WindowRegion::RoundRect(0, 0, 0, 0, 0, 0).empty());  // unreadable box
   EXPECT_TRUE(WindowRegion::RoundRect(10, 10, 5, 20, 0, 0).empty());
   // An ellipse larger than the rectangle rounds it fully but keeps it inside its bounds.
   WindowRegion pill = WindowRegion::RoundRect(0, 0, 40, 20, 500, 500);

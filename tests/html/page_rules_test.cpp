@@ -40,8 +40,8 @@ TEST(PageUrlTest, RelativeMeansNoKnownSchemeAtTheStart) {
 TEST(PageUrlTest, ResourceIdUrls) {
   EXPECT_TRUE(IsResourceIdUrl(u"app.exe/2110"));
   EXPECT_TRUE(IsResourceIdUrl(u"app.dll\\12\\34"));
-  EXPECT_TRUE(IsResourceIdUrl(u"app.exe/"));        // nothing after the separator
-  EXPECT_TRUE(IsResourceIdUrl(u"x.dll.exe/5"));     // ".exe" is looked for first
+  EXPECT_TRUE(IsResourceIdUrl(u"app.exe/"));     // nothing after the separator
+  EXPECT_TRUE(IsResourceIdUrl(u"x.dll.exe/5"));  // ".exe" is looked for first
   EXPECT_FALSE(IsResourceIdUrl(u"app.exe/page.html"));
   EXPECT_FALSE(IsResourceIdUrl(u"res/index.html"));
   EXPECT_FALSE(IsResourceIdUrl(u"downloads/setup.exe"));  // ends at the extension: a file
