@@ -151,9 +151,16 @@ Result<void> PipeConnection::close() {
   if (closed_.exchange(true)) return Error{EBADF, "pipe already closed"};
   ::shutdown(socket_.get(), SHUT_RDWR);
   // Drop what the peer sent and we never read, so that a peer waiting in flush() returns now
-  // rather than when the descriptor is finally released.
-  std::byte sink[256];
-  while (::recv(socket_.get(), sink, sizeof sink, MSG_DONTWAIT | MSG_TRUNC) > 0 || errno == EINTR) {
+  // rather than when the descriptor is finally released. Every message, even an empty one, comes
+  // with credentials; nothing at all means the queue is empty.
+  for (;;) {
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+    msghdr message{};
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n = ::recvmsg(socket_.get(), &message, MSG_DONTWAIT | MSG_TRUNC);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || (n == 0 && message.msg_controllen == 0)) break;
   }
   return {};
 }
