@@ -206,3 +206,25 @@ TEST_F(NamedPipeTest, WaitReadableTimesOutThenSeesAMessage) {
   ASSERT_TRUE(some);
   EXPECT_TRUE(*some);
 }
+
+// Pinned: a client already queued when the last free instance takes another is not dropped with
+// the listener; it is served once an instance is free again, and newcomers wait their turn.
+TEST_F(NamedPipeTest, QueuedClientSurvivesTheListenersClosing) {
+  Result<std::unique_ptr<PipeServerInstance>> other = PipeServerInstance::Create(name_);
+  ASSERT_TRUE(other);
+  Result<std::unique_ptr<PipeConnection>> first = OpenPipe(name_);
+  Result<std::unique_ptr<PipeConnection>> second = OpenPipe(name_);
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(second);
+  other->reset();  // one instance left, two clients queued
+  ASSERT_TRUE(server_->connect());
+  ASSERT_TRUE((*second)->write(Bytes(2, 's')));
+  EXPECT_EQ(OpenPipe(name_).error().code, EBUSY);
+  ASSERT_TRUE(server_->disconnect());
+  EXPECT_EQ(OpenPipe(name_).error().code, EBUSY);  // the free instance has its client already
+  ASSERT_TRUE(server_->connect());
+  Result<PipeConnection::ReadResult> r = server_->connection()->read(buffer_);
+  ASSERT_TRUE(r) << r.error().context;
+  EXPECT_EQ(r->size, 2u);
+  EXPECT_EQ(buffer_[0], std::byte{'s'});
+}
