@@ -3,7 +3,11 @@
 // requests answered per second on one connection, and new connections per second (open, one
 // request, close). The server's diagnostic lines go to /dev/null meanwhile.
 //
-//   pipe_bench [requests] [connections]     (per round; five alternating rounds, medians shown)
+//   pipe_bench [requests] [connections] [same-cpu]
+//
+// Counts are per round; five alternating rounds run and their medians are shown. By default the
+// client runs on the first CPU and the servers on the last (a ping-pong across CPUs, as between
+// two processes); "same-cpu" puts everything on the first.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
@@ -153,6 +157,7 @@ Figures Median(std::vector<Figures> rounds) {
 int main(int argc, char** argv) {
   const int requests = argc > 1 ? std::atoi(argv[1]) : 20000;
   const int connections = argc > 2 ? std::atoi(argv[2]) : 3000;
+  const bool same_cpu = argc > 3 && std::strcmp(argv[3], "same-cpu") == 0;
   char pattern[] = "/tmp/morvil-bench-XXXXXX";
   if (!::mkdtemp(pattern)) return 1;
   ::setenv("XDG_RUNTIME_DIR", pattern, 1);
@@ -168,10 +173,9 @@ int main(int argc, char** argv) {
   int saved_stdout = ::dup(STDOUT_FILENO);
   int null_fd = ::open("/dev/null", O_WRONLY);
   ::dup2(null_fd, STDOUT_FILENO);
-  // Servers on the last CPU, the client on the first: a ping-pong across CPUs, as between two
-  // processes; with one CPU everything shares it.
   const int last_cpu = static_cast<int>(std::thread::hardware_concurrency()) - 1;
-  PinToCpu(last_cpu > 0 ? last_cpu : 0);
+  const int server_cpu = same_cpu || last_cpu < 0 ? 0 : last_cpu;
+  PinToCpu(server_cpu);
   StartEchoServer(queueing_name, false);
   StartEchoServer(echo_name, true);
   if (!StartAccRequestServer(nullptr)) return 1;
@@ -190,7 +194,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   ::dup2(saved_stdout, STDOUT_FILENO);
 
-  std::printf("client on CPU 0, servers on CPU %d; medians of %d rounds\n", last_cpu, kRounds);
+  std::printf("client on CPU 0, servers on CPU %d; medians of %d rounds\n", server_cpu, kRounds);
   std::printf("%-36s %12s %12s %14s\n", "server", "requests/s", "us/request", "connections/s");
   std::printf("%-36s %12.0f %12.2f %14.0f\n", "bare echo, queues the next client",
               queueing.requests_per_second, queueing.us_per_request,

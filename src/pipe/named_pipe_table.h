@@ -31,8 +31,6 @@ class NamedPipeTable {
     entries_.push_back(NamedPipeEntry{Text(name), std::move(handle)});
   }
 
-  [[nodiscard]] size_t size() const { return entries_.size(); }
-
  private:
   std::vector<NamedPipeEntry> entries_;
 };

@@ -2,12 +2,15 @@
 
 #include <linux/sockios.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -17,6 +20,29 @@ auto RetryOnInterrupt(F call) {
     auto r = call();
     if (r >= 0 || errno != EINTR) return r;
   }
+}
+
+// The largest message a peer can send: its send buffer, which setsockopt may raise to twice
+// net.core.wmem_max (more only with CAP_NET_ADMIN).
+size_t MaxMessageSize() {
+  size_t wmem_max = 212992;
+  if (std::FILE* f = std::fopen("/proc/sys/net/core/wmem_max", "r")) {
+    unsigned long value = 0;
+    if (std::fscanf(f, "%lu", &value) == 1 && value > 0) wmem_max = value;
+    std::fclose(f);
+  }
+  return 2 * wmem_max;
+}
+
+// One per thread, made on its first read; only the pages a message touches are ever used.
+std::span<std::byte> ScratchBuffer() {
+  thread_local std::unique_ptr<std::byte[]> buffer;
+  thread_local size_t size = 0;
+  if (!buffer) {
+    size = MaxMessageSize();
+    buffer.reset(new std::byte[size]);
+  }
+  return {buffer.get(), size};
 }
 
 }  // namespace
@@ -40,32 +66,33 @@ Result<PipeConnection::ReadResult> PipeConnection::read(std::span<std::byte> buf
     if (complete) rest_.clear(), rest_offset_ = 0;
     return ReadResult{n, complete};
   }
-  // Peek at the waiting message: its whole length, and whether there is one at all.
+  // One call takes the whole message, whatever the caller's buffer, into a scratch buffer large
+  // enough for any message a peer may send; the credentials that come with every message tell an
+  // empty message from the hang-up.
+  std::span<std::byte> scratch = ScratchBuffer();
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-  msghdr peek{};
-  peek.msg_control = control;
-  peek.msg_controllen = sizeof control;
-  ssize_t length =
-      RetryOnInterrupt([&] { return ::recvmsg(socket_.get(), &peek, MSG_PEEK | MSG_TRUNC); });
+  iovec data{scratch.data(), scratch.size()};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  ssize_t length = RetryOnInterrupt([&] { return ::recvmsg(socket_.get(), &message, MSG_TRUNC); });
   if (length < 0) return Error::FromErrno("recvmsg");
-  if (length == 0 && peek.msg_controllen == 0) {
+  if (length == 0 && message.msg_controllen == 0) {
     if (closed_) return Error{EBADF, "read on a closed pipe"};
     return Error{EPIPE, "peer hung up"};
   }
   auto size = static_cast<size_t>(length);
+  if (size > scratch.size()) return Error{EMSGSIZE, "message larger than a socket buffer"};
   if (size <= buffer.size()) {
-    ssize_t got = RetryOnInterrupt([&] { return ::recv(socket_.get(), buffer.data(), size, 0); });
-    if (got < 0) return Error::FromErrno("recv");
-    return ReadResult{static_cast<size_t>(got), true};
+    std::memcpy(buffer.data(), scratch.data(), size);
+    return ReadResult{size, true};
   }
-  rest_.resize(size);
-  ssize_t got = RetryOnInterrupt([&] { return ::recv(socket_.get(), rest_.data(), size, 0); });
-  if (got < 0) {
-    rest_.clear();
-    return Error::FromErrno("recv");
-  }
-  std::memcpy(buffer.data(), rest_.data(), buffer.size());
-  rest_offset_ = buffer.size();
+  std::memcpy(buffer.data(), scratch.data(), buffer.size());
+  rest_.assign(scratch.begin() + static_cast<ptrdiff_t>(buffer.size()),
+               scratch.begin() + static_cast<ptrdiff_t>(size));
+  rest_offset_ = 0;
   return ReadResult{buffer.size(), false};
 }
 
@@ -93,11 +120,18 @@ Result<void> PipeConnection::flush() {
       return Error::FromErrno("epoll_ctl");
     }
   }
+  // A peer that waits for our message reads it within microseconds of waking: look again for a
+  // short while before sleeping, which spares this thread a wake-up of its own per message.
+  const auto spin_until = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
   for (;;) {
     if (closed_) return Error{EBADF, "flush on a closed pipe"};
     int queued = 0;
     if (::ioctl(socket_.get(), SIOCOUTQ, &queued) != 0) return Error::FromErrno("SIOCOUTQ");
     if (queued == 0) return {};
+    if (std::chrono::steady_clock::now() < spin_until) {
+      sched_yield();
+      continue;
+    }
     epoll_event event;
     if (::epoll_wait(write_watch_.get(), &event, 1, 50) < 0 && errno != EINTR)
       return Error::FromErrno("epoll_wait");
@@ -117,9 +151,16 @@ Result<void> PipeConnection::close() {
   if (closed_.exchange(true)) return Error{EBADF, "pipe already closed"};
   ::shutdown(socket_.get(), SHUT_RDWR);
   // Drop what the peer sent and we never read, so that a peer waiting in flush() returns now
-  // rather than when the descriptor is finally released.
-  std::byte sink[256];
-  while (::recv(socket_.get(), sink, sizeof sink, MSG_DONTWAIT | MSG_TRUNC) > 0 || errno == EINTR) {
+  // rather than when the descriptor is finally released. Every message, even an empty one, comes
+  // with credentials; nothing at all means the queue is empty.
+  for (;;) {
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+    msghdr message{};
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n = ::recvmsg(socket_.get(), &message, MSG_DONTWAIT | MSG_TRUNC);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || (n == 0 && message.msg_controllen == 0)) break;
   }
   return {};
 }

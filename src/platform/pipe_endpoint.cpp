@@ -1,5 +1,6 @@
 #include "platform/pipe_endpoint.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -24,6 +25,14 @@ Registry& TheRegistry() {
   return *registry;
 }
 
+// Only root could connect as another user; such a connection is not ours to serve.
+bool IsOwnUser(int client) {
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  return ::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+         peer.uid == ::geteuid();
+}
+
 }  // namespace
 
 Result<std::shared_ptr<PipeEndpoint>> PipeEndpoint::AddFreeInstance(
@@ -40,7 +49,7 @@ Result<std::shared_ptr<PipeEndpoint>> PipeEndpoint::AddFreeInstance(
   }
   std::lock_guard lock(endpoint->mutex_);
   ++endpoint->free_;
-  if (Result<void> r = endpoint->listen_locked(); !r) {
+  if (Result<void> r = endpoint->update_listening_locked(); !r) {
     --endpoint->free_;
     return r.error();
   }
@@ -58,11 +67,16 @@ PipeEndpoint::~PipeEndpoint() {
   if (it != registry.endpoints.end() && it->second.expired()) registry.endpoints.erase(it);
 }
 
-Result<void> PipeEndpoint::listen_locked() {
-  // Room for one pending client per free instance; listen's backlog counts one more than given.
-  const int backlog = free_ > 0 ? free_ - 1 : 0;
+Result<void> PipeEndpoint::update_listening_locked() {
+  // Room for one pending client per free instance that has none waiting yet; listen's backlog
+  // counts one more than given.
+  const int room = free_ - static_cast<int>(waiting_.size());
+  if (room <= 0) {
+    stop_listening_locked();
+    return {};
+  }
   if (listener_) {
-    if (::listen(listener_->get(), backlog) != 0) return Error::FromErrno("listen");
+    if (::listen(listener_->get(), room - 1) != 0) return Error::FromErrno("listen");
     return {};
   }
   UniqueFd socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
@@ -79,14 +93,24 @@ Result<void> PipeEndpoint::listen_locked() {
   struct stat st {};
   if (::chmod(native.c_str(), 0600) != 0 || ::lstat(native.c_str(), &st) != 0)
     return Error::FromErrno("chmod " + native);
-  if (::listen(socket.get(), backlog) != 0) return Error::FromErrno("listen");
+  if (::listen(socket.get(), room - 1) != 0) return Error::FromErrno("listen");
   bound_inode_ = st.st_ino;
   listener_ = std::make_shared<UniqueFd>(std::move(socket));
   return {};
 }
 
 void PipeEndpoint::stop_listening_locked() {
-  // Clients that still find the socket file are refused: nothing listens behind it.
+  if (!listener_) return;
+  // Clients that connected meanwhile are already past their open: keep them for the next free
+  // instance rather than drop them with the listener. Later ones find nothing listening behind
+  // the socket file and are refused.
+  for (;;) {
+    pollfd p{listener_->get(), POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) break;
+    UniqueFd client(::accept4(listener_->get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!client) break;
+    if (IsOwnUser(client.get())) waiting_.push_back(std::move(client));
+  }
   listener_.reset();
 }
 
@@ -95,6 +119,13 @@ Result<UniqueFd> PipeEndpoint::accept() {
     std::shared_ptr<UniqueFd> listener;
     {
       std::lock_guard lock(mutex_);
+      if (!waiting_.empty()) {
+        UniqueFd client = std::move(waiting_.front());
+        waiting_.pop_front();
+        --free_;
+        if (Result<void> r = update_listening_locked(); !r) return r.error();
+        return client;
+      }
       listener = listener_;
     }
     if (!listener) return Error{EBADF, "pipe instance is not free"};
@@ -103,18 +134,10 @@ Result<UniqueFd> PipeEndpoint::accept() {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       return Error::FromErrno("accept4");
     }
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    if (::getsockopt(client.get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
-        peer.uid != ::geteuid())
-      continue;  // another user's connection (only root could have made it): not ours to serve
+    if (!IsOwnUser(client.get())) continue;
     std::lock_guard lock(mutex_);
     --free_;
-    if (free_ == 0) {
-      stop_listening_locked();
-    } else if (Result<void> r = listen_locked(); !r) {
-      return r.error();
-    }
+    if (Result<void> r = update_listening_locked(); !r) return r.error();
     return client;
   }
 }
@@ -122,7 +145,7 @@ Result<UniqueFd> PipeEndpoint::accept() {
 Result<void> PipeEndpoint::instance_freed() {
   std::lock_guard lock(mutex_);
   ++free_;
-  if (Result<void> r = listen_locked(); !r) {
+  if (Result<void> r = update_listening_locked(); !r) {
     --free_;
     return r;
   }
@@ -133,8 +156,5 @@ void PipeEndpoint::remove_instance(bool was_free) {
   std::lock_guard lock(mutex_);
   if (!was_free) return;
   --free_;
-  if (free_ == 0)
-    stop_listening_locked();
-  else
-    (void)listen_locked();
+  (void)update_listening_locked();
 }

@@ -2,13 +2,15 @@
 // that name (see PipeServerInstance). The socket listens only while at least one instance is
 // free, with room for as many pending clients as there are free instances: a client that comes
 // while every instance is busy is refused at once, one that comes before a free instance waits
-// for it is kept for that instance. The last free instance to take a client closes the listener;
-// the first to become free again binds a new one (replacing whatever file is at the path, as the
+// for it is kept for that instance. The last free instance to take a client closes the listener
+// (a client that slipped into its queue at that moment is kept and served next, not dropped); the
+// first to become free again binds a new one (replacing whatever file is at the path, as the
 // newest server of a name wins). Thread-safe.
 #pragma once
 
 #include <sys/types.h>
 
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -37,12 +39,14 @@ class PipeEndpoint {
   void remove_instance(bool was_free);
 
  private:
-  [[nodiscard]] Result<void> listen_locked();
+  // Listens with room for as many pending clients as free instances lack one, or not at all.
+  [[nodiscard]] Result<void> update_listening_locked();
   void stop_listening_locked();
 
   const std::filesystem::path path_;
   std::mutex mutex_;
   std::shared_ptr<UniqueFd> listener_;  // shared so that a waiting accept keeps its descriptor
   ino_t bound_inode_ = 0;
+  std::deque<UniqueFd> waiting_;  // connected clients taken off a listener that was closed
   int free_ = 0;
 };

@@ -187,6 +187,7 @@ TEST_F(NamedPipeTest, CloseWakesABlockedReadAndLaterCallsFail) {
 TEST_F(NamedPipeTest, CloseReleasesAPeerWaitingInFlush) {
   auto client = ConnectPair();
   ASSERT_TRUE(client);
+  ASSERT_TRUE(server_->connection()->write({}));  // an empty message does not end the discard
   ASSERT_TRUE(server_->connection()->write(Bytes(10)));
   auto flusher = std::async(std::launch::async, [&] { return server_->connection()->flush(); });
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -204,4 +205,26 @@ TEST_F(NamedPipeTest, WaitReadableTimesOutThenSeesAMessage) {
   Result<bool> some = client->wait_readable(std::chrono::milliseconds(1000));
   ASSERT_TRUE(some);
   EXPECT_TRUE(*some);
+}
+
+// Pinned: a client already queued when the last free instance takes another is not dropped with
+// the listener; it is served once an instance is free again, and newcomers wait their turn.
+TEST_F(NamedPipeTest, QueuedClientSurvivesTheListenersClosing) {
+  Result<std::unique_ptr<PipeServerInstance>> other = PipeServerInstance::Create(name_);
+  ASSERT_TRUE(other);
+  Result<std::unique_ptr<PipeConnection>> first = OpenPipe(name_);
+  Result<std::unique_ptr<PipeConnection>> second = OpenPipe(name_);
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(second);
+  other->reset();  // one instance left, two clients queued
+  ASSERT_TRUE(server_->connect());
+  ASSERT_TRUE((*second)->write(Bytes(2, 's')));
+  EXPECT_EQ(OpenPipe(name_).error().code, EBUSY);
+  ASSERT_TRUE(server_->disconnect());
+  EXPECT_EQ(OpenPipe(name_).error().code, EBUSY);  // the free instance has its client already
+  ASSERT_TRUE(server_->connect());
+  Result<PipeConnection::ReadResult> r = server_->connection()->read(buffer_);
+  ASSERT_TRUE(r) << r.error().context;
+  EXPECT_EQ(r->size, 2u);
+  EXPECT_EQ(buffer_[0], std::byte{'s'});
 }
