@@ -1,6 +1,6 @@
 #include "platform/pipe_endpoint.h"
 
-#include <poll.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -101,13 +101,15 @@ Result<void> PipeEndpoint::update_listening_locked() {
 
 void PipeEndpoint::stop_listening_locked() {
   if (!listener_) return;
-  // Clients that connected meanwhile are already past their open: keep them for the next free
-  // instance rather than drop them with the listener. Later ones find nothing listening behind
-  // the socket file and are refused.
+  // Shutting the listener's read side makes every later connect fail at once (the kernel checks
+  // it under the listener's lock), so no client can slip in between the drain below and the
+  // close. Clients that connected before are already past their open: keep them for the next
+  // free instance rather than drop them with the listener.
+  const int fd = listener_->get();
+  ::shutdown(fd, SHUT_RD);
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   for (;;) {
-    pollfd p{listener_->get(), POLLIN, 0};
-    if (::poll(&p, 1, 0) <= 0) break;
-    UniqueFd client(::accept4(listener_->get(), nullptr, nullptr, SOCK_CLOEXEC));
+    UniqueFd client(::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC));
     if (!client) break;
     if (IsOwnUser(client.get())) waiting_.push_back(std::move(client));
   }
