@@ -33,6 +33,7 @@ def main():
     runs = int(sys.argv[1]) if len(sys.argv) > 1 else 10
     work = tempfile.mkdtemp(prefix="morvil-bench-")
     shutil.copy2(os.path.join(BUILD, "bin", "morvil"), work)
+    shutil.copytree(os.path.join(BUILD, "bin", "webext"), os.path.join(work, "webext"))
     shutil.copytree(os.path.join(ROOT, "res"), os.path.join(work, "res"))
     read_fd, write_fd = os.pipe()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0",

@@ -1,11 +1,13 @@
-// The main window: shows the main page and handles the "tray" start mode, in which the window
+// The main window: shows the main page, runs the report set-up and starts the acceleration
+// request server when it is constructed, and handles the "tray" start mode, in which the window
 // stays hidden (and without a taskbar button) until page script shows it. UI thread only.
 #pragma once
 
-#include "html/base_dhtml_dlg.h"
+#include "html/base_dhtml_pg_dlg.h"
 
-class CBaseFrame : public CBaseDHtmlDlg {
+class CBaseFrame : public CBaseDHtmlPgDlg {
   DECLARE_MESSAGE_MAP()
+  DECLARE_DISPATCH_MAP()
 
  public:
   CBaseFrame(const Text& url, const Text& selector, TopLevelWindow* parent);
@@ -18,7 +20,11 @@ class CBaseFrame : public CBaseDHtmlDlg {
 
  protected:
   LRESULT OnTimer(WPARAM wparam, LPARAM lparam);
+  // The browser covers the whole window: nothing to erase or paint behind it.
+  LRESULT OnEraseBackground(WPARAM wparam, LPARAM lparam) { return TRUE; }
+  LRESULT OnPaint(WPARAM wparam, LPARAM lparam) { return 0; }
 
  private:
   static const MessageMapEntry kMessageEntries[];
+  static const DispatchEntry kDispatchEntries[];
 };

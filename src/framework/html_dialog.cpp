@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include <map>
+
 #include "framework/web_context.h"
 #include "framework/window_registry.h"
 
@@ -18,6 +20,18 @@ if (window !== window.top) {
   });
 }
 )JS";
+
+// Page id -> window handle of the dialog showing that page. UI thread only.
+std::map<uint64_t, HWND>& PageWindows() {
+  static std::map<uint64_t, HWND> pages;
+  return pages;
+}
+
+int g_pending_scripts = 0;
+
+bool IsLocalDocument(const Text& url) {
+  return url.rfind(u"file:///", 0) == 0;
+}
 
 HtmlDialog* Lookup(gpointer data) {
   return dynamic_cast<HtmlDialog*>(FindOwnWindow(GPOINTER_TO_UINT(data)));
@@ -94,9 +108,41 @@ BOOL HtmlDialog::OnInitDialog() {
   g_signal_connect(web_view_, "context-menu", G_CALLBACK(HtmlDialogSignals::OnContextMenu), handle);
   g_signal_connect(web_view_, "script-dialog", G_CALLBACK(HtmlDialogSignals::OnScriptDialog),
                    handle);
+  page_id_ = webkit_web_view_get_page_id(web_view_);
+  PageWindows()[page_id_] = GetSafeHwnd();
   SetContent(GTK_WIDGET(web_view_));
   Navigate(current_url_);
   return TRUE;
+}
+
+HtmlDialog::~HtmlDialog() {
+  if (page_id_) PageWindows().erase(page_id_);
+}
+
+HtmlDialog* HtmlDialog::FromPageId(uint64_t page_id) {
+  auto it = PageWindows().find(page_id);
+  return it == PageWindows().end() ? nullptr : dynamic_cast<HtmlDialog*>(FindOwnWindow(it->second));
+}
+
+std::string HtmlDialog::HandleScriptCall(const BridgeRequest& request) {
+  const DispatchTable* table = GetDispatchTable();
+  DISPID id = 0;
+  if (!table || GetIDsOfNames(table, request.method, id) != S_OK)
+    return EncodeBridgeError(DISP_E_UNKNOWNNAME, u"Unknown name: " + request.method);
+  // Only pages from the local disk reach the host services.
+  InvokeResult result = Invoke(table, *this, id, request.args, !IsLocalDocument(request.frame_url));
+  if (result.status < 0) {
+    Text message = result.description;
+    if (message.empty()) message = u"Call of " + request.method + u" failed";
+    if (result.arg_err)
+      message += u" (argument " + ToText(static_cast<long long>(result.arg_err)) + u")";
+    return EncodeBridgeError(result.status, message);
+  }
+  return EncodeBridgeReply(result.value);
+}
+
+int HtmlDialog::PendingScripts() {
+  return g_pending_scripts;
 }
 
 void HtmlDialog::Navigate(const Text& url) {
@@ -113,10 +159,12 @@ void HtmlDialog::EvaluateScript(const Text& script, ScriptResult done) {
     ScriptResult done;
   };
   std::string utf8 = ToUtf8(script);
+  ++g_pending_scripts;
   webkit_web_view_evaluate_javascript(
       web_view_, utf8.data(), static_cast<gssize>(utf8.size()), nullptr, nullptr, nullptr,
       [](GObject* source, GAsyncResult* result, gpointer data) {
         std::unique_ptr<Call> call(static_cast<Call*>(data));
+        --g_pending_scripts;
         GError* error = nullptr;
         JSCValue* value =
             webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);

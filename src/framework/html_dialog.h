@@ -6,7 +6,9 @@
 
 #include <functional>
 
+#include "framework/bridge_protocol.h"
 #include "framework/dialog.h"
+#include "framework/dispatch.h"
 
 typedef struct _WebKitWebView WebKitWebView;
 typedef struct _JSCValue JSCValue;
@@ -14,6 +16,14 @@ typedef struct _JSCValue JSCValue;
 class HtmlDialog : public Dialog {
  public:
   explicit HtmlDialog(TopLevelWindow* parent) : Dialog(parent) {}
+  ~HtmlDialog() override;
+
+  // The script methods page script reaches as window.external; none by default.
+  virtual const DispatchTable* GetDispatchTable() const { return nullptr; }
+  // The page dialog that shows the page with this browser page id, or nullptr.
+  [[nodiscard]] static HtmlDialog* FromPageId(uint64_t page_id);
+  // Serves one call of page script; returns the encoded reply.
+  [[nodiscard]] std::string HandleScriptCall(const BridgeRequest& request);
 
   BOOL OnInitDialog() override;
 
@@ -29,6 +39,8 @@ class HtmlDialog : public Dialog {
   // or nullptr when it failed, no document is loaded or the window went away meanwhile.
   using ScriptResult = std::function<void(JSCValue*)>;
   void EvaluateScript(const Text& script, ScriptResult done);
+  // Script evaluations started and not yet finished, over all page windows.
+  [[nodiscard]] static int PendingScripts();
 
   // Called for the top-level document with the page's URL (after the current URL was updated)
   // and for each inner frame with that frame's URL.
@@ -39,6 +51,7 @@ class HtmlDialog : public Dialog {
  private:
   friend struct HtmlDialogSignals;
   WebKitWebView* web_view_ = nullptr;  // owned by the window's widget tree
+  uint64_t page_id_ = 0;
   Text current_url_;
   bool silent_ = false;
   bool has_document_ = false;

@@ -2,12 +2,17 @@
 
 #include <webkit2/webkit2.h>
 
+#include "framework/script_bridge.h"
+
 WebKitWebContext* SharedWebContext() {
   static WebKitWebContext* context = [] {
     WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
     WebKitWebContext* ctx = webkit_web_context_new_with_website_data_manager(data);
     g_object_unref(data);
     webkit_web_context_set_cache_model(ctx, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    // Each page window gets its own web process, so a page blocked in a call never holds another.
+    webkit_web_context_set_process_model(ctx, WEBKIT_PROCESS_MODEL_MULTIPLE_SECONDARY_PROCESSES);
+    AttachScriptBridge(ctx);
     return ctx;
   }();
   return context;

@@ -243,6 +243,10 @@ void TopLevelWindow::SetLayeredWindowAttributes(BYTE alpha) {
   if (widget_) gtk_widget_set_opacity(widget_, alpha / 255.0);
 }
 
+void TopLevelWindow::SetIconFromFile(const Text& path) {
+  if (widget_) gtk_window_set_icon_from_file(gtk_window(), ToUtf8(path).c_str(), nullptr);
+}
+
 void TopLevelWindow::SetWindowText(const Text& text) {
   if (widget_) gtk_window_set_title(gtk_window(), ToUtf8(text).c_str());
 }

@@ -54,6 +54,9 @@ class TopLevelWindow {
   void SetLayeredWindowAttributes(BYTE alpha);
   [[nodiscard]] BYTE layered_alpha() const { return alpha_; }
 
+  // The window's icon, from an image file; a file that cannot be read leaves it unchanged.
+  void SetIconFromFile(const Text& path);
+
   void SetWindowText(const Text& text);
   [[nodiscard]] Text GetWindowText() const;
 

@@ -26,6 +26,12 @@ TopLevelWindow* FindOwnWindow(HWND hwnd) {
   return it == Windows().end() ? nullptr : it->second;
 }
 
+std::vector<HWND> OwnWindowHandles() {
+  std::vector<HWND> handles;
+  for (auto& [hwnd, window] : Windows()) handles.push_back(hwnd);
+  return handles;
+}
+
 TopLevelWindow* FindOwnWindowByTitle(const char16_t* title, size_t length) {
   TextView wanted(title, length);
   for (auto& [hwnd, window] : Windows())

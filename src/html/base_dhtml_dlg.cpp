@@ -73,6 +73,19 @@ const MessageMapEntry CBaseDHtmlDlg::kMessageEntries[] = {
 };
 const MessageMap CBaseDHtmlDlg::kMessageMap{&TopLevelWindow::kMessageMap, kMessageEntries};
 
+const DispatchEntry CBaseDHtmlDlg::kDispatchEntries[] = {
+    DISP_METHOD(CBaseDHtmlDlg, MinWindow),      DISP_METHOD(CBaseDHtmlDlg, MaxWindow),
+    DISP_METHOD(CBaseDHtmlDlg, CloseWindow),    DISP_METHOD(CBaseDHtmlDlg, Show),
+    DISP_METHOD(CBaseDHtmlDlg, Hide),           DISP_METHOD(CBaseDHtmlDlg, CenterOnParent),
+    DISP_METHOD(CBaseDHtmlDlg, CenterOnScreen), DISP_METHOD(CBaseDHtmlDlg, Move),
+    DISP_METHOD(CBaseDHtmlDlg, SetSize),        DISP_METHOD(CBaseDHtmlDlg, SetWindowRound),
+    DISP_METHOD(CBaseDHtmlDlg, SetTransparent), DISP_METHOD(CBaseDHtmlDlg, NewInstance),
+    DISP_METHOD(CBaseDHtmlDlg, DrapAndDrop),
+};
+// Window methods are the only ones a page from elsewhere than the local disk may call.
+const DispatchTable CBaseDHtmlDlg::kDispatchTable{nullptr, kDispatchEntries,
+                                                  /*remote_callable=*/true};
+
 CBaseDHtmlDlg::CBaseDHtmlDlg(const Text& url, const Text& selector, TopLevelWindow* parent)
     : HtmlDialog(parent), m_strSelector(selector) {
   SetCurrentUrl(ResolvePageUrl(url, PageBaseDirectory()));
@@ -177,6 +190,12 @@ void CBaseDHtmlDlg::ApplyWindowRound(int32_t radius, int32_t extra_width, int32_
   m_nRoundRadius = radius;
   m_nRoundExtraWidth = extra_width;
   m_nRoundExtraHeight = extra_height;
+}
+
+HRESULT CBaseDHtmlDlg::RunPageScript(const Text& script) {
+  if (!HasDocument()) return S_FALSE;
+  EvaluateScript(script, [](JSCValue*) {});
+  return S_OK;
 }
 
 void CBaseDHtmlDlg::MinWindow() {

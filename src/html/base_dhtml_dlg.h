@@ -17,6 +17,7 @@ struct HtmlElementRef {
 
 class CBaseDHtmlDlg : public HtmlDialog {
   DECLARE_MESSAGE_MAP()
+  DECLARE_DISPATCH_MAP()
 
  public:
   CBaseDHtmlDlg(const Text& url, const Text& selector, TopLevelWindow* parent);
@@ -36,6 +37,10 @@ class CBaseDHtmlDlg : public HtmlDialog {
   void SetTransparent(int32_t alpha);
   int32_t NewInstance(bool modal, const Text& url, const Text& selector);
   void DrapAndDrop();
+
+  // Runs `script` in the page. S_FALSE when no document is loaded yet; never waits on the page
+  // (which may be blocked in a call of its own), so script errors are not seen here.
+  HRESULT RunPageScript(const Text& script);
 
   BOOL OnInitDialog() override;
   void OnDocumentComplete(const Text& url) override;
@@ -72,6 +77,7 @@ class CBaseDHtmlDlg : public HtmlDialog {
 
  private:
   static const MessageMapEntry kMessageEntries[];
+  static const DispatchEntry kDispatchEntries[];
   void FinishLayout(bool local, bool matched, const RECT& box, const Text& title);
   unsigned layout_generation_ = 0;
   bool auto_delete_ = false;

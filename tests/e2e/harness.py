@@ -1,6 +1,8 @@
 """Runs the real morvil under a private X server and looks at its windows with real X clients."""
 
+import ctypes
 import http.server
+import json
 import os
 import re
 import shutil
@@ -101,8 +103,9 @@ class Morvil:
         self.x = xserver
         self.root = tempfile.mkdtemp(prefix="morvil-e2e-")
         shutil.copy2(os.path.join(BIN_DIR, "morvil"), self.root)
+        shutil.copytree(os.path.join(BIN_DIR, "webext"), os.path.join(self.root, "webext"))
         res = os.path.join(self.root, "res")
-        os.makedirs(res)
+        shutil.copytree(os.path.join(BIN_DIR, "res", "images"), os.path.join(res, "images"))
         for name, content in pages.items():
             path = os.path.join(res, name)
             os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -172,12 +175,64 @@ class Morvil:
         m = re.search(r"= (\d+)", self.prop(wid, "_NET_WM_WINDOW_OPACITY"))
         return int(m.group(1)) / 0xFFFFFFFF if m else None
 
+    def result(self, name="result.json", timeout=20.0):
+        """The JSON record a test page saved with probe.save(name), once it exists."""
+        path = os.path.join(self.root, name)
+
+        def read():
+            try:
+                with open(path, encoding="utf-8") as f:
+                    return [json.load(f)]
+            except (OSError, ValueError):
+                return None
+        found = wait_until(read, timeout)
+        return found[0] if found else None
+
+    def request_close(self, wid):
+        """Asks the window to close as a window manager does (WM_DELETE_WINDOW)."""
+        send_delete_window(self.x.display, int(wid, 16))
+
     def close(self):
         for p in self.procs:
             if p.poll() is None:
                 p.send_signal(signal.SIGKILL)
                 p.wait(5)
-        shutil.rmtree(self.root, ignore_errors=True)
+        if not os.environ.get("MORVIL_E2E_KEEP"):  # keep the directory and logs for debugging
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+class _ClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("data", ctypes.c_long * 5)]
+
+
+class _XEvent(ctypes.Union):
+    _fields_ = [("client", _ClientMessage), ("pad", ctypes.c_long * 24)]
+
+
+def send_delete_window(display_name, window):
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.POINTER(_XEvent)]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    dpy = x11.XOpenDisplay(display_name.encode())
+    event = _XEvent()
+    event.client.type = 33  # ClientMessage
+    event.client.window = window
+    event.client.message_type = x11.XInternAtom(dpy, b"WM_PROTOCOLS", 0)
+    event.client.format = 32
+    event.client.data[0] = x11.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)
+    event.client.data[1] = 0
+    x11.XSendEvent(dpy, window, 0, 0, ctypes.byref(event))
+    x11.XFlush(dpy)
+    x11.XCloseDisplay(dpy)
 
 
 class PageServer:
@@ -185,9 +240,11 @@ class PageServer:
 
     def __init__(self, pages, delay=0.0):
         outer = self
+        self.requests = []
 
         class Handler(http.server.BaseHTTPRequestHandler):
             def do_GET(self):
+                outer.requests.append(self.path)
                 if self.path.startswith("/slow/"):
                     time.sleep(outer.delay)
                 body = pages.get(self.path.split("?")[0], "").encode()

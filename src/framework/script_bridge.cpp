@@ -1,0 +1,119 @@
+#include "framework/script_bridge.h"
+
+#include <glib-unix.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <webkit2/webkit2.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "base/path.h"
+#include "base/unique_fd.h"
+#include "framework/bridge_protocol.h"
+#include "framework/bridge_socket.h"
+#include "framework/html_dialog.h"
+#include "platform/runtime_dir.h"
+
+namespace {
+
+struct Bridge {
+  UniqueFd listener;
+  std::string path;
+  std::string secret;
+};
+
+Bridge& TheBridge() {
+  static Bridge* bridge = new Bridge;  // lives as long as the process
+  return *bridge;
+}
+
+std::string RandomSecret() {
+  std::random_device random;
+  static const char kHex[] = "0123456789abcdef";
+  std::string secret;
+  for (int i = 0; i < 32; ++i) secret += kHex[random() & 15];
+  return secret;
+}
+
+std::string Serve(const std::string& wire) {
+  std::optional<BridgeRequest> request = ParseBridgeRequest(wire);
+  if (!request) return EncodeBridgeError(E_INVALIDARG, u"Malformed call");
+  HtmlDialog* dialog = HtmlDialog::FromPageId(request->page_id);
+  if (!dialog) return EncodeBridgeError(E_FAIL, u"The page's window is gone");
+  return dialog->HandleScriptCall(*request);
+}
+
+struct Connection {
+  UniqueFd fd;
+  bool authenticated = false;
+};
+
+gboolean OnConnectionReadable(gint fd, GIOCondition condition, gpointer data) {
+  auto* connection = static_cast<Connection*>(data);
+  std::optional<std::string> message = ReceiveBridgeMessage(fd);
+  if (!message) return G_SOURCE_REMOVE;
+  if (!connection->authenticated) {
+    // The first message must carry the secret; anything else ends the connection.
+    if (*message != "H" + TheBridge().secret) return G_SOURCE_REMOVE;
+    connection->authenticated = true;
+    return G_SOURCE_CONTINUE;
+  }
+  std::string reply = Serve(*message);
+  if (!SendBridgeMessage(fd, reply)) return G_SOURCE_REMOVE;
+  return G_SOURCE_CONTINUE;
+}
+
+gboolean OnListenerReadable(gint fd, GIOCondition, gpointer) {
+  int client = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+  if (client < 0) return G_SOURCE_CONTINUE;
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
+      peer.uid != ::geteuid()) {
+    ::close(client);
+    return G_SOURCE_CONTINUE;
+  }
+  auto* connection = new Connection{UniqueFd(client)};
+  g_unix_fd_add_full(G_PRIORITY_DEFAULT, client,
+                     static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), OnConnectionReadable,
+                     connection, [](gpointer p) { delete static_cast<Connection*>(p); });
+  return G_SOURCE_CONTINUE;
+}
+
+bool Listen(Bridge& bridge) {
+  auto dir = RuntimeDirectory();
+  if (!dir) return false;
+  bridge.secret = RandomSecret();
+  bridge.path = (dir.value() / ("bridge-" + std::to_string(::getpid()) + ".sock")).string();
+  UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (!fd || bridge.path.size() >= sizeof address.sun_path) return false;
+  std::strcpy(address.sun_path, bridge.path.c_str());
+  ::unlink(bridge.path.c_str());
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd.get(), 16) != 0)
+    return false;
+  bridge.listener = std::move(fd);
+  g_unix_fd_add(bridge.listener.get(), G_IO_IN, OnListenerReadable, nullptr);
+  // The socket file goes with the process.
+  std::atexit([] { ::unlink(TheBridge().path.c_str()); });
+  return true;
+}
+
+}  // namespace
+
+bool AttachScriptBridge(WebKitWebContext* context) {
+  Bridge& bridge = TheBridge();
+  if (!bridge.listener && !Listen(bridge)) return false;
+  std::string extensions = ToUtf8(GetAppDirectory()) + "/webext";
+  webkit_web_context_set_web_extensions_directory(context, extensions.c_str());
+  webkit_web_context_set_web_extensions_initialization_user_data(
+      context, g_variant_new("(ss)", bridge.path.c_str(), bridge.secret.c_str()));
+  std::string dir = bridge.path.substr(0, bridge.path.rfind('/'));
+  webkit_web_context_add_path_to_sandbox(context, dir.c_str(), FALSE);
+  return true;
+}

@@ -1,0 +1,163 @@
+#include "html/base_dhtml_pg_dlg.h"
+
+#include <cstdio>
+
+#include "base/path.h"
+#include "framework/win_api.h"
+#include "html/page_events.h"
+#include "net/base_http_file.h"
+#include "net/http_string_requests.h"
+#include "report/report_methods.h"
+#include "services/command_line_text.h"
+#include "services/file_methods.h"
+#include "services/pairs.h"
+#include "services/registry_methods.h"
+#include "services/shortcut.h"
+#include "services/special_folders.h"
+
+const MessageMapEntry CBaseDHtmlPgDlg::kMessageEntries[] = {
+    ON_MESSAGE(CBaseDHtmlPgDlg, WM_CREATE, OnCreate),
+    ON_MESSAGE(CBaseDHtmlPgDlg, WM_PAGE_MESSAGE, PostPageMessage),
+    ON_MESSAGE(CBaseDHtmlPgDlg, WM_ENDSESSION, OnEndSession),
+};
+const MessageMap CBaseDHtmlPgDlg::kMessageMap{&CBaseDHtmlDlg::kMessageMap, kMessageEntries};
+
+const DispatchEntry CBaseDHtmlPgDlg::kDispatchEntries[] = {
+    DISP_FUNCTION(GetVersion),
+    DISP_FUNCTION(GetInstallDate),
+    DISP_FUNCTION(GetSourceID),
+    DISP_FUNCTION(GetClientID),
+    DISP_FUNCTION(StartReportZh),
+    DISP_FUNCTION(StartReport),
+    DISP_FUNCTION(InitReport),
+    DISP_FUNCTION(ReportWait),
+    DISP_FUNCTION(GetCommandLine),
+    DISP_NOT_IMPLEMENTED(ShellExecuteAndWait, ScriptType::kInt),
+    DISP_NOT_IMPLEMENTED(ShellExecute, ScriptType::kInt),
+    DISP_FUNCTION(GetPair),
+    DISP_FUNCTION(InsertPair),
+    DISP_FUNCTION(GetCommonAppDataPath),
+    DISP_FUNCTION(GetCommonDesktopPath),
+    DISP_FUNCTION(GetCommonDocumentsPath),
+    DISP_FUNCTION(GetCommonStartMenuPath),
+    DISP_FUNCTION(GetCommonStartupPath),
+    DISP_FUNCTION(GetCommonProgramFilesPath),
+    DISP_FUNCTION(GetUserAppDataPath),
+    DISP_FUNCTION(GetUserLocalAppDataPath),
+    DISP_FUNCTION(GetUserDesktopPath),
+    DISP_FUNCTION(GetUserDocumentsPath),
+    DISP_FUNCTION(GetUserStartMenuPath),
+    DISP_FUNCTION(GetUserStartupPath),
+    DISP_FUNCTION(GetUserProgramFilesPath),
+    DISP_FUNCTION(GetSystemPath),
+    DISP_FUNCTION(GetWindowsPath),
+    DISP_FUNCTION(GetAppCurrentPath),
+    DISP_FUNCTION(RegReadString),
+    DISP_FUNCTION(RegReadInt),
+    DISP_FUNCTION(RegWriteString),
+    DISP_FUNCTION(RegWriteInt),
+    DISP_FUNCTION(ReadConfig),
+    DISP_FUNCTION(WriteConfig),
+    DISP_FUNCTION(ReadFileContent),
+    DISP_FUNCTION(WriteFileContent),
+    DISP_FUNCTION(DeleteFile),
+    DISP_FUNCTION(MoveFile),
+    DISP_FUNCTION(FileExist),
+    DISP_FUNCTION(CreateDirectory),
+    DISP_FUNCTION(DeleteDirectory),
+    DISP_FUNCTION(DirectoryExist),
+    DISP_FUNCTION(FileExists),
+    DISP_FUNCTION(CreateShortcut),
+    DISP_METHOD(CBaseDHtmlPgDlg, GetCurrWindowText),
+    DISP_METHOD(CBaseDHtmlPgDlg, FindWindowByName),
+    DISP_METHOD_AS(IsWindowVisible, CBaseDHtmlPgDlg, IsVisible),
+    DISP_METHOD_AS(SendMessage, CBaseDHtmlPgDlg, SendMessageTo),
+    DISP_METHOD_AS(PostMessage, CBaseDHtmlPgDlg, PostMessageTo),
+    DISP_NOT_IMPLEMENTED(ShowTray, ScriptType::kNone),
+    DISP_NOT_IMPLEMENTED(ShowTip, ScriptType::kNone),
+    DISP_NOT_IMPLEMENTED(FreeTray, ScriptType::kNone),
+    DISP_NOT_IMPLEMENTED(SetProcessWorkingSetSize, ScriptType::kNone),
+    DISP_METHOD(CBaseDHtmlPgDlg, DownLoadFile),
+    DISP_METHOD(CBaseDHtmlPgDlg, UploadFile),
+    DISP_FUNCTION(GetStringFromUrl),
+    DISP_FUNCTION(PostDataToUrl),
+    DISP_NOT_IMPLEMENTED(CreateSplitWeb, ScriptType::kInt),
+    DISP_NOT_IMPLEMENTED(FindProcessByExecFileName, ScriptType::kInt),
+    DISP_NOT_IMPLEMENTED(CloseProcessByHandle, ScriptType::kBool),
+    DISP_NOT_IMPLEMENTED(ShowEffect, ScriptType::kNone),
+};
+const DispatchTable CBaseDHtmlPgDlg::kDispatchTable{&CBaseDHtmlDlg::kDispatchTable,
+                                                    kDispatchEntries,
+                                                    /*remote_callable=*/false};
+
+CBaseDHtmlPgDlg::CBaseDHtmlPgDlg(const Text& url, const Text& selector, TopLevelWindow* parent)
+    : CBaseDHtmlDlg(url, selector, parent) {
+  static_assert(std::size(kDispatchEntries) == 62);
+}
+
+void CBaseDHtmlPgDlg::SetProductIcon() {
+  SetIconFromFile(GetAppDirectory() + u"/res/images/morvil-icon.svg");
+}
+
+LRESULT CBaseDHtmlPgDlg::OnCreate(WPARAM wparam, LPARAM lparam) {
+  if (CBaseDHtmlDlg::OnCreate(wparam, lparam) == -1) return -1;
+  SetProductIcon();
+  return 0;
+}
+
+LRESULT CBaseDHtmlPgDlg::PostPageMessage(WPARAM wparam, LPARAM lparam) {
+  return RunPageScript(PageEventScript(static_cast<int32_t>(wparam), static_cast<int32_t>(lparam)));
+}
+
+LRESULT CBaseDHtmlPgDlg::OnEndSession(WPARAM, LPARAM) {
+  return SendMessageW(GetSafeHwnd(), WM_PAGE_MESSAGE, kEndSessionEvent, 0);
+}
+
+BOOL CBaseDHtmlPgDlg::OnCommand(WPARAM wparam, LPARAM lparam) {
+  return PostMessageW(GetSafeHwnd(), WM_PAGE_MESSAGE, wparam, lparam);
+}
+
+int32_t CBaseDHtmlPgDlg::DoNewInstance(bool modal, const Text& url, const Text& selector) {
+  if (modal) {
+    CBaseDHtmlPgDlg dialog(url, selector, this);
+    return static_cast<int32_t>(dialog.DoModal());
+  }
+  ShowModeless(new CBaseDHtmlPgDlg(url, selector, this), this);
+  return 0;
+}
+
+Text CBaseDHtmlPgDlg::GetCurrWindowText() {
+  return GetWindowText();
+}
+
+int32_t CBaseDHtmlPgDlg::FindWindowByName(const Text& title) {
+  return static_cast<int32_t>(FindWindowW(title));
+}
+
+bool CBaseDHtmlPgDlg::IsVisible() {
+  return IsWindowVisible();
+}
+
+int32_t CBaseDHtmlPgDlg::SendMessageTo(int32_t window, int32_t message, int32_t wparam,
+                                       int32_t lparam) {
+  std::printf("%d - >%d\n", message, wparam);
+  std::fflush(stdout);
+  return static_cast<int32_t>(SendMessageW(static_cast<HWND>(window), static_cast<UINT>(message),
+                                           static_cast<WPARAM>(wparam),
+                                           static_cast<LPARAM>(lparam)));
+}
+
+int32_t CBaseDHtmlPgDlg::PostMessageTo(int32_t window, int32_t message, int32_t wparam,
+                                       int32_t lparam) {
+  return PostMessageW(static_cast<HWND>(window), static_cast<UINT>(message),
+                      static_cast<WPARAM>(wparam), static_cast<LPARAM>(lparam));
+}
+
+bool CBaseDHtmlPgDlg::DownLoadFile(const Text& url, const Text& path) {
+  return TheHttpFile().DownLoadFile(url, path);
+}
+
+bool CBaseDHtmlPgDlg::UploadFile(const Text& url, const Text& path, const Text& user_agent,
+                                 const Text& boundary, const Text& disposition) {
+  return TheHttpFile().UploadFile(url, path, user_agent, boundary, disposition);
+}

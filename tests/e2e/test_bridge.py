@@ -1,0 +1,213 @@
+"""Page script driving its window through window.external, and page events back into the page."""
+
+import os
+import signal
+import time
+
+from harness import PRODUCT, E2ETest, PageServer, wait_until
+
+S_FALSE = 1
+E_NOTIMPL = -2147467263
+E_ACCESSDENIED = -2147024891
+DISP_E_TYPEMISMATCH = -2147352571
+DISP_E_UNKNOWNNAME = -2147352570
+DISP_E_BADPARAMCOUNT = -2147352562
+DISP_E_PARAMNOTOPTIONAL = -2147352561
+
+
+def page(script, title=PRODUCT, size=(300, 200), extra=""):
+    """A local test page with a container and the probe; `script` runs after the layout."""
+    return (f"<!DOCTYPE html><html><head><meta charset='utf-8'><title>{title}</title>"
+            f"<script src='probe.js'></script><style>body{{margin:0}}</style></head><body>"
+            f"<div class='container' style='width:{size[0]}px;height:{size[1]}px'></div>{extra}"
+            f"<script>var ext = window.external;"
+            f"window.onload = function () {{ setTimeout(function () {{ {script} }}, 300); }};"
+            f"</script></body></html>")
+
+
+class BridgeTest(E2ETest):
+    def test_calls_convert_arguments_and_report_errors(self):
+        m = self.morvil({"probe.js": "@probe.js", "index.html": page("""
+            var odd = 'a\\ud800b\\udc00c\\u0000d\\ud83d\\ude00';
+            ext.InsertPair('odd', odd);
+            probe.put('roundtrip', ext.GetPair('odd') === odd);
+            probe.put('name_case', probe.call(function () { return ext.GETCURRWINDOWTEXT(); }));
+            probe.put('one_arg', probe.call(function () { return ext.Move(5); }));
+            probe.put('three_args', probe.call(function () { return ext.Move(1, 2, 3); }));
+            probe.put('not_number', probe.call(function () { return ext.Move('abc', 1); }));
+            probe.put('unknown', probe.call(function () { return ext.NoSuchMethod(); }));
+            probe.put('not_implemented', probe.call(function () { return ext.ShowTray('a', 'b'); }));
+            probe.put('visible', ext.IsWindowVisible());
+            probe.put('none', typeof ext.Hide === 'function' ? String(ext.Show(1)) : 'x');
+            probe.put('bool_from_number', ext.FileExist(ext.GetAppCurrentPath() + '/res/probe.js'));
+            ext.Move('10', '20');
+            probe.save();""")})
+        m.start()
+        r = m.result()
+        self.assertIsNotNone(r, "the page saved nothing")
+        self.assertTrue(r["roundtrip"], r)
+        self.assertEqual(r["name_case"], {"ok": PRODUCT})
+        self.assertEqual(r["one_arg"]["err"], DISP_E_PARAMNOTOPTIONAL)
+        self.assertEqual(r["three_args"]["err"], DISP_E_BADPARAMCOUNT)
+        self.assertEqual(r["not_number"]["err"], DISP_E_TYPEMISMATCH)
+        self.assertEqual(r["unknown"]["err"], DISP_E_UNKNOWNNAME)
+        self.assertEqual(r["not_implemented"]["err"], E_NOTIMPL)
+        self.assertIs(r["visible"], True)
+        self.assertIs(r["bool_from_number"], True)
+        self.assertEqual(r["none"], "undefined")
+        wid = m.find_window()
+        info = m.info(wid)
+        # Numeric strings moved it; the failed calls did not.
+        self.assertEqual((info.x, info.y), (10, 20))
+
+    def test_window_methods_change_the_window(self):
+        m = self.morvil({"probe.js": "@probe.js",
+                         "index.html": page("""
+            ext.SetSize(321, 123);
+            ext.SetTransparent(128 + 256);
+            ext.SetWindowRound(10, 1, 1);
+            probe.put('step', 1); probe.save('one.json');
+            setTimeout(function () {
+              ext.Hide();
+              probe.put('hidden', ext.IsWindowVisible()); ext.Show(1);
+              probe.put('shown', ext.IsWindowVisible());
+              ext.CenterOnParent();
+              probe.save('two.json');
+            }, 1500);"""),
+                         "next.html": page("probe.save('three.json');", title="Next")})
+        m.start()
+        self.assertIsNotNone(m.result("one.json"))
+        wid = m.find_window()
+        self.assertTrue(wait_until(lambda: (m.info(wid).width, m.info(wid).height) == (321, 123)))
+        self.assertAlmostEqual(m.opacity(wid), 128 / 255, places=2)
+        self.assertEqual(m.shape_extents(wid), (0, 0, 301, 201))
+        two = m.result("two.json")
+        self.assertEqual((two["hidden"], two["shown"]), (False, True))
+        # Without a parent page window, centring on the parent centres on the screen.
+        info = m.info(wid)
+        self.assertEqual((info.x, info.y), ((1920 - 300) // 2, (1080 - 200) // 2))
+
+    def test_round_corners_are_kept_by_the_next_layout(self):
+        m = self.morvil({"probe.js": "@probe.js",
+                         "index.html": page("ext.SetWindowRound(10, 1, 1);"
+                                            "location.href = 'next.html';"),
+                         "next.html": page("probe.save('next.json');", title="Next",
+                                           size=(200, 100))})
+        m.start()
+        self.assertIsNotNone(m.result("next.json"))
+        wid = m.find_window("Next")
+        self.assertEqual(m.shape_extents(wid), (0, 0, 201, 101))
+
+    def test_new_instance_modal_returns_the_childs_code_and_modeless_returns_zero(self):
+        m = self.morvil({
+            "probe.js": "@probe.js",
+            "index.html": page("""
+                probe.put('modal', ext.NewInstance(1, 'child.html', '.container'));
+                probe.put('modeless', ext.NewInstance(0, 'other.html', '.container'));
+                probe.save();""", size=(600, 400)),
+            "child.html": page("ext.CloseWindow(5);", title="Child", size=(200, 100)),
+            "other.html": page("setTimeout(function () { ext.CloseWindow(9); }, 700);",
+                               title="Other", size=(100, 50)),
+        })
+        m.start()
+        child = m.find_window("Child")
+        self.assertIsNotNone(child)
+        info = m.info(child)
+        # Centred on the parent's container, which is centred on the screen.
+        self.assertEqual((info.x, info.y), ((1920 - 200) // 2, (1080 - 100) // 2))
+        r = m.result()
+        self.assertEqual(r, {"modal": 5, "modeless": 0})
+        other = m.find_window("Other")
+        self.assertIsNotNone(other)
+        self.assertTrue(wait_until(lambda: m.find_window("Other", timeout=0.1) is None),
+                        "the modeless window did not close")
+        self.assertIsNotNone(m.find_window())  # the main window lives on
+
+    def test_page_events_are_delivered_and_queued_behind_a_running_call(self):
+        m = self.morvil({"probe.js": "@probe.js", "index.html": page("""
+            var seen = [];
+            window.UI = { onUserMessage: function (code, value) {
+              seen.push('event ' + code + ',' + value);
+              if (code === 7) { probe.put('seen', seen); probe.save(); }
+            } };
+            var me = ext.FindWindowByName(document.title);
+            probe.put('own_handle', me !== 0);
+            seen.push('before');
+            probe.put('send_result', ext.SendMessage(me, 1125, 1, 2));
+            seen.push('after');
+            probe.put('post_result', ext.PostMessage(me, 1125, 7, -3));""")})
+        m.start()
+        r = m.result()
+        self.assertIsNotNone(r)
+        self.assertTrue(r["own_handle"])
+        self.assertEqual(r["send_result"], 0)
+        self.assertNotEqual(r["post_result"], 0)
+        self.assertEqual(r["seen"], ["before", "after", "event 1,2", "event 7,-3"])
+
+    def test_close_request_and_session_end_reach_the_page(self):
+        m = self.morvil({"probe.js": "@probe.js", "index.html": page("""
+            window.UI = { onUserMessage: function (code, value) {
+              probe.put('events', (probe.out.events || []).concat([[code, value]]));
+              probe.save();
+            } };
+            probe.put('ready', true); probe.save('ready.json');""")})
+        proc = m.start()
+        self.assertIsNotNone(m.result("ready.json"))
+        wid = m.find_window()
+        m.request_close(wid)
+        self.assertTrue(wait_until(lambda: (m.result(timeout=0.2) or {}).get("events")))
+        self.assertEqual(m.result()["events"], [[2, 0]])
+        self.assertTrue(m.info(wid).viewable, "the close request closed the window")
+        proc.send_signal(signal.SIGTERM)
+        self.assertEqual(proc.wait(10), 0)
+        self.assertEqual(m.result()["events"], [[2, 0], [1000, 0]])
+
+    def test_remote_page_reaches_only_the_window_methods(self):
+        server = PageServer({"/remote.html": (
+            "<html><head><title>Remote</title></head><body style='margin:0'>"
+            "<div class='container' style='width:200px;height:100px'></div><script>"
+            "function t(f){try{return String(f());}catch(e){return 'E'+e.number;}}"
+            "window.onload=function(){if(location.search)return;"
+            "setTimeout(function(){var e=window.external;"
+            "var r=[t(function(){return e.Move(33,44);}),t(function(){return e.GetVersion();}),"
+            "t(function(){return e.ReadFileContent('/etc/hostname');})];"
+            "location.href='/remote.html?'+r.join(',');},300);};"
+            "</script></body></html>")})
+        self.addCleanup(server.close)
+        m = self.morvil({"index.html": page(f"location.href = '{server.url('/remote.html')}';",
+                                            size=(1920, 1080))})
+        m.start()
+        expected = f"/remote.html?undefined,E{E_ACCESSDENIED},E{E_ACCESSDENIED}"
+        self.assertTrue(wait_until(lambda: expected in server.requests), server.requests)
+
+
+class WindowManagerTest(E2ETest):
+    WINDOW_MANAGER = True
+
+    def test_minimise_and_maximise(self):
+        m = self.morvil({"probe.js": "@probe.js", "index.html": page("""
+            ext.MinWindow(); probe.put('min', true); probe.save('min.json');
+            setTimeout(function () { ext.MaxWindow(); probe.save('max.json'); }, 1000);""")})
+        m.start()
+        wid = m.find_window()
+        self.assertIsNotNone(m.result("min.json"))
+        self.assertTrue(wait_until(lambda: "HIDDEN" in m.prop(wid, "_NET_WM_STATE")))
+        self.assertIsNotNone(m.result("max.json"))
+        self.assertTrue(wait_until(lambda: "MAXIMIZED_VERT" in m.prop(wid, "_NET_WM_STATE")))
+
+    def test_tray_start_hides_again_after_a_later_document_completion(self):
+        m = self.morvil({"probe.js": "@probe.js", "index.html": page("""
+            if (!location.search) {
+              ext.Show(1);
+              probe.save('shown.json');
+              setTimeout(function () { location.href = 'index.html?again'; }, 1000);
+            } else {
+              probe.save('reloaded.json');
+            }""")})
+        m.start("tray")
+        self.assertIsNotNone(m.result("shown.json"))
+        wid = m.find_window()
+        self.assertTrue(wait_until(lambda: m.info(wid).viewable))
+        self.assertNotIn("SKIP_TASKBAR", m.prop(wid, "_NET_WM_STATE"))
+        self.assertIsNotNone(m.result("reloaded.json"))
+        self.assertTrue(wait_until(lambda: not m.info(wid).viewable, timeout=5))
