@@ -31,7 +31,8 @@ bool SendBridgeMessage(int fd, std::string_view message) {
 
 std::optional<std::string> ReceiveBridgeMessage(int fd) {
   std::string message;
-  std::vector<char> buffer(kPacketPayload + 1);
+  // One buffer per thread, reused: calls are frequent and mostly small.
+  thread_local std::vector<char> buffer(kPacketPayload + 1);
   for (;;) {
     ssize_t n;
     do {
