@@ -51,8 +51,8 @@ Result<ProcessHandle> SpawnProcess(const SpawnRequest& request) {
   if (request.detached) {
     flags |= POSIX_SPAWN_SETSID;
     for (int fd : {0, 1, 2})
-      posix_spawn_file_actions_addopen(&setup.actions_, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY,
-                                       0);
+      posix_spawn_file_actions_addopen(&setup.actions_, fd, "/dev/null",
+                                       fd == 0 ? O_RDONLY : O_WRONLY, 0);
   }
   posix_spawnattr_setflags(&setup.attributes_, flags);
   if (!request.working_directory.empty())
@@ -64,8 +64,8 @@ Result<ProcessHandle> SpawnProcess(const SpawnRequest& request) {
   argv.push_back(nullptr);
 
   pid_t pid = 0;
-  int error =
-      ::posix_spawn(&pid, program.c_str(), &setup.actions_, &setup.attributes_, argv.data(), environ);
+  int error = ::posix_spawn(&pid, program.c_str(), &setup.actions_, &setup.attributes_, argv.data(),
+                            environ);
   if (error != 0) return Error{error, "posix_spawn " + program};
 
   Result<ProcessHandle> handle = ProcessHandle::Open(pid);

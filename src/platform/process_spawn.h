@@ -13,7 +13,7 @@ struct SpawnRequest {
   std::string program;                 // path of the executable; a relative path is made absolute
   std::vector<std::string> arguments;  // argv, argv[0] included
   std::string working_directory;       // empty: the caller's current directory
-  bool detached = false;  // a session of its own, standard streams on /dev/null
+  bool detached = false;               // a session of its own, standard streams on /dev/null
 };
 
 // Starts the program; when this returns the program runs (its exec has happened). Errors carry

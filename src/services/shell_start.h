@@ -19,13 +19,13 @@
 
 // Result codes in the shell's convention: greater than 32 is success.
 inline constexpr int kShellStarted = 42;
-inline constexpr int kShellFileNotFound = 2;     // the file (or program on PATH) does not exist
-inline constexpr int kShellPathNotFound = 3;     // a directory on the way is missing
-inline constexpr int kShellAccessDenied = 5;     // no permission to run or open it
-inline constexpr int kShellOutOfMemory = 8;      // no memory, processes or descriptors left
-inline constexpr int kShellBadFormat = 11;       // executable bit set, but no program format
-inline constexpr int kShellNoAssociation = 31;   // no handler for the document type or scheme
-inline constexpr int kShellAssocIncomplete = 27; // a handler was found but could not start
+inline constexpr int kShellFileNotFound = 2;      // the file (or program on PATH) does not exist
+inline constexpr int kShellPathNotFound = 3;      // a directory on the way is missing
+inline constexpr int kShellAccessDenied = 5;      // no permission to run or open it
+inline constexpr int kShellOutOfMemory = 8;       // no memory, processes or descriptors left
+inline constexpr int kShellBadFormat = 11;        // executable bit set, but no program format
+inline constexpr int kShellNoAssociation = 31;    // no handler for the document type or scheme
+inline constexpr int kShellAssocIncomplete = 27;  // a handler was found but could not start
 
 struct ShellStart {
   int code = kShellFileNotFound;
