@@ -98,11 +98,11 @@ ShellStart OpenWithHandler(const std::string& uri) {
 ShellStart StartShellTarget(TextView file, TextView parameters, const Text& working_directory) {
   std::string target = ToUtf8(ToForwardSlashes(file));
   if (target.empty()) return {kShellFileNotFound, std::nullopt};
-  if (IsUrl(target)) return OpenWithHandler(target);
-
   struct stat info;
   if (::stat(target.c_str(), &info) != 0) {
     int error = errno;
+    // An existing file wins over a URL reading of its name ("ab:c.txt").
+    if (IsUrl(target)) return OpenWithHandler(target);
     if (target.find('/') == std::string::npos) {
       std::string found = SearchPath(target);
       if (!found.empty()) return Spawn(found, parameters, working_directory);

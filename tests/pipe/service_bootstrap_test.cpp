@@ -107,6 +107,28 @@ TEST_F(ServiceBootstrapTest, ServiceAlreadyUpIsUsedWithoutTheStarter) {
   EXPECT_FALSE(PipeIsOpen());  // closed after success
 }
 
+TEST_F(ServiceBootstrapTest, StarterLeavesARunningServiceAlone) {
+  StartService();
+  std::string first = TempHome::ReadAll(PidFile());
+  StartService();
+  EXPECT_EQ(TempHome::ReadAll(PidFile()), first);
+}
+
+TEST_F(ServiceBootstrapTest, InstallerTakesOnlyItsOwnArguments) {
+  Text installer = Dir("app") + u"/pellix.exe";
+  for (const char16_t* arguments :
+       {u"-i -a -n sorvan_lsp", u"-i -a -n other -d32 /x/sorvan_lsp.dll",
+        u"-i -a -n sorvan_lsp -d32 x/sorvan_lsp.dll", u"-i -a -n sorvan_lsp -d32 /x/other.dll x"}) {
+    SCOPED_TRACE(ToUtf8(arguments));
+    EXPECT_EQ(ShellExecuteAndWait(u"open", installer, arguments, 0, 5000), 2);
+  }
+  EXPECT_EQ(Installed(), "");
+  EXPECT_EQ(ShellExecuteAndWait(u"open", installer,
+                                u"-i -a -n \"sorvan_lsp\" -d32 \"/x y/sorvan_lsp.dll\"", 0, 5000),
+            0);
+  EXPECT_EQ(Installed(), "sorvan_lsp /x y/sorvan_lsp.dll\n");
+}
+
 TEST_F(ServiceBootstrapTest, ServiceDownIsStartedByTheStarter) {
   InitRun run = Init(Dir("app"));
   EXPECT_TRUE(run.result);

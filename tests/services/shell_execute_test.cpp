@@ -88,11 +88,21 @@ TEST_F(ShellExecuteTest, WorkingDirectoryIsTheFilesDirectory) {
   EXPECT_EQ(WaitForFile(out), home_.path("tools") + "\n");
 }
 
-TEST_F(ShellExecuteTest, BareNameRunsInTheCurrentDirectory) {
-  std::filesystem::create_directory(home_.path("elsewhere"));
+TEST_F(ShellExecuteTest, BareNameRunsInTheCurrentDirectoryAndIsReapedWhenItEnds) {
+  std::string before = ChildrenOfThisThread();
   WriteScript(home_.path("here.sh"), "pwd > here.txt");
   EXPECT_EQ(ShellExecute(u"here.sh", u"", 0), kShellStarted);
   EXPECT_EQ(WaitForFile(home_.path("here.txt")), std::filesystem::current_path().string() + "\n");
+  // Nobody waits for it, yet it leaves no zombie once it has ended.
+  for (int i = 0; i < 500 && ChildrenOfThisThread() != before; ++i)
+    std::this_thread::sleep_for(milliseconds(10));
+  EXPECT_EQ(ChildrenOfThisThread(), before);
+}
+
+TEST_F(ShellExecuteTest, ExistingFileIsNotReadAsAUrl) {
+  WriteScript(home_.path("ab:c.sh"), "echo ran > ran.txt");
+  EXPECT_EQ(ShellExecuteAndWait(u"open", u"ab:c.sh", u"", 0, 5000), 0);
+  EXPECT_EQ(TempHome::ReadAll(home_.path("ran.txt")), "ran\n");
 }
 
 }  // namespace
