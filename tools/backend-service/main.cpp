@@ -14,7 +14,6 @@
 //   MORVIL_STANDIN_SERVICE_LIFETIME_S=N  end after N seconds whatever happens
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -89,6 +88,5 @@ int main() {
   if (lock.state() != InstanceLock::State::kAcquired) return 1;
   const Text pipe(BackendServicePipeName);
   if (!ServerPipeCreate(pipe) || !WritePidFile()) return 1;
-  std::fflush(stdout);
   Serve(pipe);
 }
