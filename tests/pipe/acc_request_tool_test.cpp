@@ -10,6 +10,7 @@
 
 #include "base/path.h"
 #include "pipe/acc_server_fixture.h"
+#include "support/bin_directory.h"
 
 namespace {
 
@@ -17,11 +18,6 @@ struct ToolRun {
   int exit_code = -1;
   std::string out;
 };
-
-std::filesystem::path BinDirectory() {
-  if (const char* dir = std::getenv("MORVIL_BIN_DIR")) return dir;
-  return std::filesystem::path(ToUtf8(GetAppDirectory())).parent_path() / "bin";
-}
 
 ToolRun RunProcess(std::vector<std::string> args) {
   std::vector<char*> argv;

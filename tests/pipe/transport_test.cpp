@@ -10,36 +10,13 @@
 #include "pipe/client_pipe.h"
 #include "pipe/pipe_message.h"
 #include "pipe/server_pipe.h"
+#include "support/pipe_server_thread.h"
 #include "support/temp_runtime_dir.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
 namespace {
-
-// Runs `body` on a thread of its own after ServerPipeCreate(name) succeeded there.
-class ServerThread {
- public:
-  ServerThread(const Text& name, std::function<void()> body) {
-    std::promise<bool> created;
-    std::future<bool> ready = created.get_future();
-    thread_ = std::thread([&created, name, body = std::move(body)] {
-      bool ok = ServerPipeCreate(name);
-      created.set_value(ok);
-      if (ok) body();
-    });
-    created_ = ready.get();
-  }
-  ~ServerThread() { Join(); }
-  void Join() {
-    if (thread_.joinable()) thread_.join();
-  }
-  bool created() const { return created_; }
-
- private:
-  std::thread thread_;
-  bool created_ = false;
-};
 
 class TransportTest : public ::testing::Test {
  protected:

@@ -27,10 +27,11 @@ class TempHome {
   }
   ~TempHome() {
     std::filesystem::current_path(old_cwd_);
-    // Read-only files and directories left by a test must not stop the clean-up.
+    // Read-only files and directories left by a test must not stop the clean-up. chmod follows
+    // symbolic links, so links (which may point outside) are left alone.
     std::error_code ec;
     for (auto& e : std::filesystem::recursive_directory_iterator(root_, ec))
-      chmod(e.path().c_str(), e.is_directory() ? 0755 : 0644);
+      if (!e.is_symlink()) chmod(e.path().c_str(), e.is_directory() ? 0755 : 0644);
     std::filesystem::remove_all(root_, ec);
   }
   TempHome(const TempHome&) = delete;
