@@ -32,14 +32,20 @@ uint32_t CBasePing::ResolveByAddress(const Text& host) {
 uint32_t CBasePing::ResolveByName(const Text& host) {
   std::optional<std::string> ansi = EncodeAnsi(host);
   if (!ansi) return 0;
+  std::optional<uint32_t> address = m_lookUp(*ansi);
+  if (!address) return 0;
+  m_dwAddress = *address;
+  return m_dwAddress;
+}
+
+std::optional<uint32_t> CBasePing::LookUpIpv4(const std::string& name) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_RAW;
   addrinfo* raw = nullptr;
-  if (getaddrinfo(ansi->c_str(), nullptr, &hints, &raw) != 0 || !raw) return 0;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &raw) != 0 || !raw) return std::nullopt;
   std::unique_ptr<addrinfo, AddrinfoFree> list(raw);
-  m_dwAddress = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
-  return m_dwAddress;
+  return reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
 }
 
 int32_t CBasePing::Resolve(const Text& host) {

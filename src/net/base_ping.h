@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "base/text.h"
@@ -17,13 +19,18 @@ class CBasePing {
   using EchoSender = std::function<IcmpEchoReply(uint32_t address, std::span<const uint8_t> data,
                                                  uint32_t timeoutMs)>;
 
-  explicit CBasePing(EchoSender sendEcho = SendIcmpEcho) : m_sendEcho(std::move(sendEcho)) {}
+  // Looks an 8-bit host name up and gives its first IPv4 address (network byte order), or
+  // nothing. The default asks the system's resolver (getaddrinfo, IPv4 only).
+  using NameLookup = std::function<std::optional<uint32_t>(const std::string& name)>;
+
+  explicit CBasePing(EchoSender sendEcho = SendIcmpEcho, NameLookup lookUp = LookUpIpv4)
+      : m_sendEcho(std::move(sendEcho)), m_lookUp(std::move(lookUp)) {}
   virtual ~CBasePing() = default;
 
   // Parses a dotted IPv4 address (inet_addr rules) into the address field and returns it;
   // INADDR_NONE (all ones) when the text is not one.
   uint32_t ResolveByAddress(const Text& host);
-  // Looks the whole text up by name (IPv4) and stores the first address; 0 when the lookup
+  // Looks the whole text (in the 8-bit code page) up by name and stores the first address; 0 when the lookup
   // fails, leaving the address field as it was.
   uint32_t ResolveByName(const Text& host);
   // 0 on success, -1 on failure. A text containing "http://" or "www." is looked up by name as
@@ -42,7 +49,11 @@ class CBasePing {
   // many 'A' units whose last unit is 0, so 64 gives 33 bytes 0x41 0x00 ... 0x41.
   [[nodiscard]] static std::vector<uint8_t> EchoData(int32_t packetSize);
 
+  // The default name lookup.
+  [[nodiscard]] static std::optional<uint32_t> LookUpIpv4(const std::string& name);
+
  private:
   EchoSender m_sendEcho;
+  NameLookup m_lookUp;
   uint32_t m_dwAddress = 0;
 };
