@@ -11,6 +11,7 @@
 #include <string>
 
 #include "support/icmp_test_support.h"
+#include "support/private_network.h"
 
 namespace {
 
@@ -194,6 +195,40 @@ TEST_F(LoopbackPingTest, UnansweredProbesCountAsFailures) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(PingAndWait(std::move(task)), std::make_pair(0, 0));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+}
+
+// What goes out on the wire: each probe is one echo request of exactly 33 data bytes, 0x41 and
+// 0x00 alternating, ending with 0x41. Watched from a raw socket in a private network namespace,
+// where no other program's echo requests can mix in.
+TEST_F(LoopbackPingTest, RequestsCarryExactly33BytesOnTheWire) {
+  std::optional<int> outcome = RunInPrivateNetwork([] {
+    UniqueFd observer(socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK, IPPROTO_ICMP));
+    if (!observer) return 77;
+    auto task = std::make_unique<PingTask>();
+    task->host = u"127.0.0.1";
+    task->count = 2;
+    task->timeout = 1000;
+    task->probe = std::make_unique<CBasePing>();
+    int32_t average = -2;
+    task->deliver = [&average](int32_t first, int32_t) { average = first; };
+    if (RunPingTask(std::move(task)) != 0 || average < 0) return 1;
+
+    std::vector<uint8_t> expected;
+    for (int i = 0; i < 33; ++i) expected.push_back(i % 2 == 0 ? 0x41 : 0x00);
+    int requests = 0;
+    uint8_t packet[2048];
+    for (ssize_t got; (got = recv(observer.get(), packet, sizeof packet, 0)) > 0;) {
+      size_t header = (packet[0] & 0x0F) * 4u;
+      if (packet[header] != 8) continue;  // answers
+      std::vector<uint8_t> data(packet + header + 8, packet + got);
+      if (data != expected) return 2;
+      ++requests;
+    }
+    return requests == 2 ? 0 : 3;
+  });
+  if (!outcome) GTEST_SKIP() << "a private network namespace cannot be created here";
+  if (*outcome == 77) GTEST_SKIP() << "raw ICMP sockets are not allowed here";
+  EXPECT_EQ(*outcome, 0);
 }
 
 // Our average agrees with the system's ping to the same address within a millisecond.
