@@ -30,8 +30,8 @@ class CBasePing {
   // Parses a dotted IPv4 address (inet_addr rules) into the address field and returns it;
   // INADDR_NONE (all ones) when the text is not one.
   uint32_t ResolveByAddress(const Text& host);
-  // Looks the whole text (in the 8-bit code page) up by name and stores the first address; 0 when the lookup
-  // fails, leaving the address field as it was.
+  // Looks the whole text (in the 8-bit code page) up by name and stores the first address; 0 when
+  // the lookup fails, leaving the address field as it was.
   uint32_t ResolveByName(const Text& host);
   // 0 on success, -1 on failure. A text containing "http://" or "www." is looked up by name as
   // it stands (a URL therefore fails); a dotted IPv4 address is parsed (the limited broadcast

@@ -1,7 +1,6 @@
 #include "net/network_data_stream.h"
 
-CNetWorkDataStream::CNetWorkDataStream(std::filesystem::path sysfsNetRoot,
-                                       AdapterList listAdapters)
+CNetWorkDataStream::CNetWorkDataStream(std::filesystem::path sysfsNetRoot, AdapterList listAdapters)
     : m_counters(std::move(sysfsNetRoot)), m_listAdapters(std::move(listAdapters)) {}
 
 bool CNetWorkDataStream::GetNetworkInfo() {

@@ -33,8 +33,7 @@ int RunPingTask(std::unique_ptr<PingTask> task) {
   }
   // Quench replies stay in the divisor although their times are not in the sum.
   int32_t counted = count - task->failures;
-  task->roundTripTime =
-      counted == 0 ? 0 : static_cast<int32_t>(static_cast<double>(sum) / counted);
+  task->roundTripTime = counted == 0 ? 0 : static_cast<int32_t>(static_cast<double>(sum) / counted);
 
   char summary[160];
   std::snprintf(summary, sizeof summary,

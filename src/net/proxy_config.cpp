@@ -37,7 +37,8 @@ uint32_t CProxyConfig::Refresh() {
   } else {
     WriteNetDiagnostic(FailureText(settings.error().code));
   }
-  if (flags & DesktopProxySettings::kAutoProxyUrl) WriteNetDiagnostic("PROXY_TYPE_AUTO_PROXY_URL\n");
+  if (flags & DesktopProxySettings::kAutoProxyUrl)
+    WriteNetDiagnostic("PROXY_TYPE_AUTO_PROXY_URL\n");
   if (flags & DesktopProxySettings::kAutoDetect) WriteNetDiagnostic("PROXY_TYPE_AUTO_DETECT\n");
   m_dwProxyType = flags;
   return m_dwProxyType;
@@ -45,8 +46,8 @@ uint32_t CProxyConfig::Refresh() {
 
 bool CProxyConfig::ApplyAutoConfig() {
   Result<DesktopProxySettings> settings = DesktopProxySettings::Open(m_schemaDirectory);
-  Result<void> written =
-      settings ? settings->SetAutoConfig(ToUtf8(m_strAutoConfigUrl)) : Result<void>(settings.error());
+  Result<void> written = settings ? settings->SetAutoConfig(ToUtf8(m_strAutoConfigUrl))
+                                  : Result<void>(settings.error());
   if (!written) ShowFailure(written.error().code);
   return static_cast<bool>(written);
 }

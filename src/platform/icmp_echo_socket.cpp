@@ -25,7 +25,9 @@ constexpr size_t kIcmpHeaderSize = 8;
 // sequence number. The kernel assigns the identifier of a datagram socket itself.
 std::atomic<uint32_t> next_probe{0};
 
-uint16_t ReadBigEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+uint16_t ReadBigEndian16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
 
 void WriteBigEndian16(uint8_t* p, uint16_t value) {
   p[0] = static_cast<uint8_t>(value >> 8);
@@ -123,7 +125,8 @@ std::optional<IcmpStatus> ReadQueuedError(int fd) {
     if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR) continue;
     sock_extended_err error;
     std::memcpy(&error, CMSG_DATA(c), sizeof error);
-    if (error.ee_origin == SO_EE_ORIGIN_ICMP) return StatusForIcmpError(error.ee_type, error.ee_code);
+    if (error.ee_origin == SO_EE_ORIGIN_ICMP)
+      return StatusForIcmpError(error.ee_type, error.ee_code);
     return StatusForSendErrno(static_cast<int>(error.ee_errno));
   }
   return std::nullopt;

@@ -64,8 +64,8 @@ TEST(PingSeriesTest, AverageAndQuenchRules) {
     std::vector<IcmpEchoReply> replies;
     int32_t first, second;
   } rows[] = {
-      {{ok10, ok20, quench}, 10, 1},  // quench replies stay in the divisor
-      {{ok10, ok20, late}, 15, 0},    // failures do not
+      {{ok10, ok20, quench}, 10, 1},                          // quench replies stay in the divisor
+      {{ok10, ok20, late}, 15, 0},                            // failures do not
       {{ok10, unreachable, ok20, {kIcmpSuccess, 5}}, 11, 0},  // 35 / 3 truncated
       {{late, late}, 0, 0},
       {{quench, quench}, 0, 2},
@@ -180,9 +180,7 @@ class LoopbackPingTest : public testing::Test {
   static std::pair<int32_t, int32_t> PingAndWait(std::unique_ptr<PingTask> task) {
     auto result = std::make_shared<std::promise<std::pair<int32_t, int32_t>>>();
     std::future<std::pair<int32_t, int32_t>> future = result->get_future();
-    task->deliver = [result](int32_t first, int32_t second) {
-      result->set_value({first, second});
-    };
+    task->deliver = [result](int32_t first, int32_t second) { result->set_value({first, second}); };
     StartPingTask(std::move(task));
     EXPECT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     return future.get();

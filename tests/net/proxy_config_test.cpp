@@ -50,7 +50,8 @@ class ProxyConfigTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(kKeyfilePinned);
     GSettingsSchemaSource* source = g_settings_schema_source_get_default();
-    GSettingsSchema* schema = source ? g_settings_schema_source_lookup(source, kSchema, TRUE) : nullptr;
+    GSettingsSchema* schema =
+        source ? g_settings_schema_source_lookup(source, kSchema, TRUE) : nullptr;
     if (!schema) GTEST_SKIP() << kSchema << " is not installed (gsettings-desktop-schemas)";
     g_settings_schema_unref(schema);
     settings_ = GObjectPtr<GSettings>::adopt(g_settings_new(kSchema));

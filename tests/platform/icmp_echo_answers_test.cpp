@@ -16,8 +16,14 @@
 
 namespace {
 
-enum class Answer { kReplyAfter30Ms, kReplyWithOtherSequence, kSourceQuench, kHostUnreachable,
-                    kTimeExceeded, kNothing };
+enum class Answer {
+  kReplyAfter30Ms,
+  kReplyWithOtherSequence,
+  kSourceQuench,
+  kHostUnreachable,
+  kTimeExceeded,
+  kNothing
+};
 
 uint16_t Checksum(const std::vector<uint8_t>& bytes) {
   uint32_t sum = 0;
@@ -107,7 +113,8 @@ int CheckAnswers(IcmpEchoSocket::Kind kind) {
   for (const Row& row : rows) {
     responder.answer = row.answer;
     IcmpEchoReply reply = SendIcmpEcho(kLoopbackAddress, data, 300);
-    bool timely = row.status != kIcmpSuccess || (reply.round_trip_ms >= 30 && reply.round_trip_ms < 300);
+    bool timely =
+        row.status != kIcmpSuccess || (reply.round_trip_ms >= 30 && reply.round_trip_ms < 300);
     if (reply.status != row.status || !timely) {
       std::fprintf(stderr, "answer %d: status %u (expected %u), %u ms\n",
                    static_cast<int>(row.answer), reply.status, row.status, reply.round_trip_ms);
