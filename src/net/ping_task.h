@@ -28,10 +28,10 @@ struct PingTask {
 };
 
 // Runs the whole series on the calling thread and delivers its result. Returns the worker's exit
-// code: 0 after a series, -1 when the host did not resolve. A negative count counts as 0. Instead
-// of holding the result behind a message box, the summary goes to standard output as the line
-// "need varg time : %d, \n test times : %d, timeout: %d, less: %d\n" (average, count, failures,
-// quench replies).
+// code: 0 after a series, -1 when the host did not resolve. A negative count counts as 0. Before
+// delivering, a series writes the summary line "need varg time : %d, \n test times : %d, timeout:
+// %d, less: %d\n" (average, count, failures, quench replies) to standard output; nothing waits for
+// a person, so the result reaches the page as soon as the series ends.
 int RunPingTask(std::unique_ptr<PingTask> task);
 
 // Starts RunPingTask on a new detached thread and returns at once.

@@ -7,8 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -177,7 +179,8 @@ IcmpEchoReply IcmpEchoSocket::Echo(uint32_t address, std::span<const uint8_t> da
   for (;;) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd watch{fd_.get(), POLLIN, 0};
-    int ready = poll(&watch, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+    int wait_ms = static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX));
+    int ready = poll(&watch, 1, wait_ms);
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return {kIcmpTimedOut, 0};
     std::optional<IcmpStatus> status = ReadAnswer(fd_.get(), kind_, watch.revents, probe);
