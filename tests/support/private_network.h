@@ -1,0 +1,47 @@
+// Runs a piece of a test in a child process inside a private network namespace whose loopback
+// is up. Settings of that namespace (net.ipv4.ping_group_range, icmp_echo_ignore_all, ...) can
+// be changed there without touching the machine's, and nothing can leave it: it has no route
+// anywhere but loopback. Needs CAP_SYS_ADMIN (root in the container); callers skip otherwise.
+#pragma once
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <optional>
+
+// Writes a value under /proc/sys; in the namespace of the calling process for net.* entries.
+inline bool WriteProcSys(const char* path, const char* value) {
+  std::ofstream out(path);
+  out << value;
+  out.flush();
+  return static_cast<bool>(out);
+}
+
+// The child's exit code, or nullopt when the namespace could not be set up.
+inline std::optional<int> RunInPrivateNetwork(const std::function<int()>& body) {
+  constexpr int kSetupFailed = 125;
+  pid_t child = fork();
+  if (child < 0) return std::nullopt;
+  if (child == 0) {
+    if (unshare(CLONE_NEWNET) != 0) _exit(kSetupFailed);
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq request{};
+    std::strcpy(request.ifr_name, "lo");
+    if (fd < 0 || ioctl(fd, SIOCGIFFLAGS, &request) != 0) _exit(kSetupFailed);
+    request.ifr_flags |= IFF_UP;
+    if (ioctl(fd, SIOCSIFFLAGS, &request) != 0) _exit(kSetupFailed);
+    close(fd);
+    _exit(body());
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  if (WEXITSTATUS(status) == kSetupFailed) return std::nullopt;
+  return WEXITSTATUS(status);
+}
