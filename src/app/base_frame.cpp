@@ -3,7 +3,14 @@
 #include "app/product.h"
 #include "app/reg_key_string_reader.h"
 #include "base/command_line.h"
+#include "framework/application.h"
+#include "framework/message_box.h"
+#include "framework/win_api.h"
+#include "html/page_events.h"
+#include "net/ping_task.h"
 #include "pipe/acc_request_server.h"
+#include "pipe/pipe_client_methods.h"
+#include "pipe/service_bootstrap.h"
 #include "report/report_methods.h"
 #include "report/report_setup.h"
 
@@ -19,24 +26,26 @@ const MessageMapEntry CBaseFrame::kMessageEntries[] = {
 const MessageMap CBaseFrame::kMessageMap{&CBaseDHtmlPgDlg::kMessageMap, kMessageEntries};
 
 const DispatchEntry CBaseFrame::kDispatchEntries[] = {
-    DISP_NOT_IMPLEMENTED(GetProxyType, ScriptType::kInt),
-    DISP_NOT_IMPLEMENTED(DisableProxy, ScriptType::kNone),
-    DISP_NOT_IMPLEMENTED(SetAutoConfigProxy, ScriptType::kNone),
-    DISP_NOT_IMPLEMENTED(GetNetworkInfo, ScriptType::kBool),
-    DISP_NOT_IMPLEMENTED(GetCurrDownloadTotal, ScriptType::kInt),
-    DISP_NOT_IMPLEMENTED(GetCurrUploadTotal, ScriptType::kInt),
-    DISP_NOT_IMPLEMENTED(PipeClientWrite, ScriptType::kBool),
-    DISP_NOT_IMPLEMENTED(PipeClientRead, ScriptType::kString),
-    DISP_NOT_IMPLEMENTED(PipeClientConnect, ScriptType::kBool),
-    DISP_NOT_IMPLEMENTED(PipeClientDisconnect, ScriptType::kBool),
-    DISP_NOT_IMPLEMENTED(InitService, ScriptType::kBool),
-    DISP_NOT_IMPLEMENTED(Ping, ScriptType::kNone),
+    DISP_METHOD(CBaseFrame, GetProxyType),
+    DISP_METHOD(CBaseFrame, DisableProxy),
+    DISP_METHOD(CBaseFrame, SetAutoConfigProxy),
+    DISP_METHOD(CBaseFrame, GetNetworkInfo),
+    DISP_METHOD(CBaseFrame, GetCurrDownloadTotal),
+    DISP_METHOD(CBaseFrame, GetCurrUploadTotal),
+    DISP_FUNCTION(PipeClientWrite),
+    DISP_FUNCTION(PipeClientRead),
+    DISP_FUNCTION(PipeClientConnect),
+    DISP_FUNCTION(PipeClientDisconnect),
+    DISP_FUNCTION(InitService),
+    DISP_METHOD(CBaseFrame, Ping),
 };
 const DispatchTable CBaseFrame::kDispatchTable{&CBaseDHtmlPgDlg::kDispatchTable, kDispatchEntries,
                                                /*remote_callable=*/false};
 
 CBaseFrame::CBaseFrame(const Text& url, const Text& selector, TopLevelWindow* parent)
-    : CBaseDHtmlPgDlg(url, selector, parent) {
+    : CBaseDHtmlPgDlg(url, selector, parent), m_proxyConfig([this](const Text& text) {
+        MessageBoxW(GetSafeHwnd(), text, Application::AppName());
+      }) {
   static_assert(std::size(kDispatchEntries) == 12);
   RegKeyStringReader registry;
   RunMainWindowReportSetUp(MorvilReportInstance(), registry, kProductDisplayName);
@@ -64,6 +73,14 @@ LRESULT CBaseFrame::OnTimer(WPARAM id, LPARAM lparam) {
     KillTimer(kStartModeTimer);
   }
   return DefWindowProc(WM_TIMER, id, lparam);
+}
+
+void CBaseFrame::Ping(const Text& host, int32_t count, int32_t timeout) {
+  const HWND self = GetSafeHwnd();
+  ::Ping(host, count, timeout, [self](int32_t average, int32_t quenches) {
+    SendMessageW(self, WM_PAGE_MESSAGE, static_cast<WPARAM>(average),
+                 static_cast<LPARAM>(quenches));
+  });
 }
 
 int32_t CBaseFrame::DoNewInstance(bool modal, const Text& url, const Text& selector) {

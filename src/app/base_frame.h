@@ -4,6 +4,8 @@
 #pragma once
 
 #include "html/base_dhtml_pg_dlg.h"
+#include "net/network_data_stream.h"
+#include "net/proxy_config.h"
 
 class CBaseFrame : public CBaseDHtmlPgDlg {
   DECLARE_MESSAGE_MAP()
@@ -14,6 +16,16 @@ class CBaseFrame : public CBaseDHtmlPgDlg {
 
   BOOL OnInitDialog() override;
   int32_t DoNewInstance(bool modal, const Text& url, const Text& selector) override;
+
+  // Script methods of the main window that need its own objects.
+  int32_t GetProxyType() { return m_proxyConfig.GetProxyType(); }
+  void DisableProxy() { m_proxyConfig.DisableProxy(); }
+  void SetAutoConfigProxy(const Text& url) { m_proxyConfig.SetAutoConfigProxy(url); }
+  bool GetNetworkInfo() { return m_networkData.GetNetworkInfo(); }
+  int32_t GetCurrDownloadTotal() { return m_networkData.GetCurrDownloadTotal(); }
+  int32_t GetCurrUploadTotal() { return m_networkData.GetCurrUploadTotal(); }
+  // Starts a latency probe; its result reaches the page as the event (average, quench count).
+  void Ping(const Text& host, int32_t count, int32_t timeout);
 
   // True when the first argument after the program name is exactly "tray". Read afresh.
   [[nodiscard]] static bool IsTrayStartMode();
@@ -27,4 +39,7 @@ class CBaseFrame : public CBaseDHtmlPgDlg {
  private:
   static const MessageMapEntry kMessageEntries[];
   static const DispatchEntry kDispatchEntries[];
+
+  CProxyConfig m_proxyConfig;
+  CNetWorkDataStream m_networkData;
 };

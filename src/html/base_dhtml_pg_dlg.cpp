@@ -11,9 +11,12 @@
 #include "services/command_line_text.h"
 #include "services/file_methods.h"
 #include "services/pairs.h"
+#include "services/process_methods.h"
 #include "services/registry_methods.h"
+#include "services/shell_execute.h"
 #include "services/shortcut.h"
 #include "services/special_folders.h"
+#include "services/working_set.h"
 
 const MessageMapEntry CBaseDHtmlPgDlg::kMessageEntries[] = {
     ON_MESSAGE(CBaseDHtmlPgDlg, WM_CREATE, OnCreate),
@@ -32,8 +35,8 @@ const DispatchEntry CBaseDHtmlPgDlg::kDispatchEntries[] = {
     DISP_FUNCTION(InitReport),
     DISP_FUNCTION(ReportWait),
     DISP_FUNCTION(GetCommandLine),
-    DISP_NOT_IMPLEMENTED(ShellExecuteAndWait, ScriptType::kInt),
-    DISP_NOT_IMPLEMENTED(ShellExecute, ScriptType::kInt),
+    DISP_FUNCTION(ShellExecuteAndWait),
+    DISP_FUNCTION(ShellExecute),
     DISP_FUNCTION(GetPair),
     DISP_FUNCTION(InsertPair),
     DISP_FUNCTION(GetCommonAppDataPath),
@@ -76,14 +79,14 @@ const DispatchEntry CBaseDHtmlPgDlg::kDispatchEntries[] = {
     DISP_NOT_IMPLEMENTED(ShowTray, ScriptType::kNone),
     DISP_NOT_IMPLEMENTED(ShowTip, ScriptType::kNone),
     DISP_NOT_IMPLEMENTED(FreeTray, ScriptType::kNone),
-    DISP_NOT_IMPLEMENTED(SetProcessWorkingSetSize, ScriptType::kNone),
+    DISP_FUNCTION(SetProcessWorkingSetSize),
     DISP_METHOD(CBaseDHtmlPgDlg, DownLoadFile),
     DISP_METHOD(CBaseDHtmlPgDlg, UploadFile),
     DISP_FUNCTION(GetStringFromUrl),
     DISP_FUNCTION(PostDataToUrl),
     DISP_NOT_IMPLEMENTED(CreateSplitWeb, ScriptType::kInt),
-    DISP_NOT_IMPLEMENTED(FindProcessByExecFileName, ScriptType::kInt),
-    DISP_NOT_IMPLEMENTED(CloseProcessByHandle, ScriptType::kBool),
+    DISP_FUNCTION(FindProcessByExecFileName),
+    DISP_FUNCTION(CloseProcessByHandle),
     DISP_NOT_IMPLEMENTED(ShowEffect, ScriptType::kNone),
 };
 const DispatchTable CBaseDHtmlPgDlg::kDispatchTable{&CBaseDHtmlDlg::kDispatchTable,
