@@ -195,6 +195,24 @@ class WindowManagerTest(E2ETest):
         self.assertIsNotNone(m.result("max.json"))
         self.assertTrue(wait_until(lambda: "MAXIMIZED_VERT" in m.prop(wid, "_NET_WM_STATE")))
 
+    def test_drag_moves_the_window_with_the_mouse(self):
+        m = self.morvil({"probe.js": "@probe.js", "index.html": page("""
+            document.body.addEventListener('mousedown', function () { ext.DrapAndDrop(); });
+            probe.save('ready.json');""")})
+        m.start()
+        self.assertIsNotNone(m.result("ready.json"))
+        wid = m.find_window()
+        before = m.info(wid)
+        x, y = before.x + 50, before.y + 50
+        m.run_x("xdotool", "mousemove", str(x), str(y), "mousedown", "1")
+        for step in range(1, 11):
+            m.run_x("xdotool", "mousemove", str(x + 10 * step), str(y + 5 * step))
+            time.sleep(0.05)
+        m.run_x("xdotool", "mouseup", "1")
+        self.assertTrue(wait_until(lambda: (m.info(wid).x, m.info(wid).y) ==
+                                   (before.x + 100, before.y + 50), timeout=5),
+                        (before.x, before.y, m.info(wid).x, m.info(wid).y))
+
     def test_tray_start_hides_again_after_a_later_document_completion(self):
         m = self.morvil({"probe.js": "@probe.js", "index.html": page("""
             if (!location.search) {
