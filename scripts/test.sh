@@ -15,6 +15,8 @@ export HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$sc
 export XDG_CACHE_HOME="$scratch/cache" XDG_STATE_HOME="$scratch/state"
 export XDG_RUNTIME_DIR="$scratch/runtime" MORVIL_REGISTRY_DIR="$scratch/registry"
 export GSETTINGS_BACKEND=keyfile NO_AT_BRIDGE=1
+# Usage reports go to a closed loopback port unless a test points them at its own server.
+export MORVIL_REPORT_URL=http://127.0.0.1:9/report MORVIL_ANALYTICS_URL=http://127.0.0.1:9
 export WEBKIT_DISABLE_COMPOSITING_MODE=1
 # The browser's sandbox cannot start inside an unprivileged container; tests only.
 export WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1

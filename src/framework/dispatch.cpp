@@ -61,12 +61,12 @@ InvokeResult Invoke(const DispatchTable* table, HtmlDialog& self, DISPID id,
     result.description = Text(u"Not implemented: ") + entry->name;
     return result;
   }
-  if (args.size() > entry->params.size()) {
-    result.status = DISP_E_BADPARAMCOUNT;
-    return result;
-  }
-  if (args.size() < entry->params.size()) {
-    result.status = DISP_E_PARAMNOTOPTIONAL;
+  if (args.size() != entry->params.size()) {
+    result.status =
+        args.size() > entry->params.size() ? DISP_E_BADPARAMCOUNT : DISP_E_PARAMNOTOPTIONAL;
+    result.description = Text(entry->name) + u" takes " +
+                         ToText(static_cast<long long>(entry->params.size())) + u" arguments, not " +
+                         ToText(static_cast<long long>(args.size()));
     return result;
   }
   std::vector<ScriptArg> converted(args.size());
@@ -74,6 +74,8 @@ InvokeResult Invoke(const DispatchTable* table, HtmlDialog& self, DISPID id,
     if (HRESULT hr = ConvertArgument(args[i], entry->params[i], converted[i]); hr != S_OK) {
       result.status = hr;
       result.arg_err = static_cast<unsigned>(i + 1);
+      result.description = u"Argument " + ToText(static_cast<long long>(i + 1)) + u" of " +
+                           entry->name + u" cannot be converted";
       return result;
     }
   }

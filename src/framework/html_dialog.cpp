@@ -134,8 +134,6 @@ std::string HtmlDialog::HandleScriptCall(const BridgeRequest& request) {
   if (result.status < 0) {
     Text message = result.description;
     if (message.empty()) message = u"Call of " + request.method + u" failed";
-    if (result.arg_err)
-      message += u" (argument " + ToText(static_cast<long long>(result.arg_err)) + u")";
     return EncodeBridgeError(result.status, message);
   }
   return EncodeBridgeReply(result.value);

@@ -19,6 +19,17 @@ PAGES_DIR = os.path.join(os.path.dirname(__file__), "pages")
 PRODUCT = "Morvil Accelerator"
 
 
+def probe_page(script, title=PRODUCT, size=(300, 200), extra=""):
+    """A local test page with a container and the probe; `script` runs after the layout, with
+    `ext` standing for window.external."""
+    return (f"<!DOCTYPE html><html><head><meta charset='utf-8'><title>{title}</title>"
+            f"<script src='probe.js'></script><style>body{{margin:0}}</style></head><body>"
+            f"<div class='container' style='width:{size[0]}px;height:{size[1]}px'></div>{extra}"
+            f"<script>var ext = window.external;"
+            f"window.onload = function () {{ setTimeout(function () {{ {script} }}, 300); }};"
+            f"</script></body></html>")
+
+
 def wait_until(predicate, timeout=15.0, interval=0.05):
     """Polls predicate until it returns a true value; returns that value or None on time-out."""
     deadline = time.monotonic() + timeout
@@ -99,10 +110,12 @@ class WindowInfo:
 class Morvil:
     """A copy of the program in a temporary directory with its own res/ pages and runtime dir."""
 
-    def __init__(self, xserver, pages, runtime_dir=None):
+    def __init__(self, xserver, pages, runtime_dir=None, extra_programs=()):
         self.x = xserver
         self.root = tempfile.mkdtemp(prefix="morvil-e2e-")
         shutil.copy2(os.path.join(BIN_DIR, "morvil"), self.root)
+        for tool in extra_programs:
+            shutil.copy2(os.path.join(BIN_DIR, tool), self.root)
         shutil.copytree(os.path.join(BIN_DIR, "webext"), os.path.join(self.root, "webext"))
         res = os.path.join(self.root, "res")
         shutil.copytree(os.path.join(BIN_DIR, "res", "images"), os.path.join(res, "images"))
@@ -117,10 +130,15 @@ class Morvil:
         self.runtime_dir = runtime_dir or os.path.join(self.root, "runtime")
         os.makedirs(self.runtime_dir, mode=0o700, exist_ok=True)
         self.procs = []
+        self.extra_env = {}
 
     def env(self):
         env = self.x.env()
         env["XDG_RUNTIME_DIR"] = self.runtime_dir
+        # Nothing a test runs may reach the real report endpoints.
+        env.setdefault("MORVIL_REPORT_URL", "http://127.0.0.1:9/report")
+        env.setdefault("MORVIL_ANALYTICS_URL", "http://127.0.0.1:9")
+        env.update(self.extra_env)
         env.setdefault("WEBKIT_DISABLE_COMPOSITING_MODE", "1")
         return env
 
@@ -131,6 +149,11 @@ class Morvil:
         log.close()
         self.procs.append(proc)
         return proc
+
+    def run_tool(self, *cmd, timeout=20):
+        """Runs a program of the build (acc-request, ...) in the program's environment."""
+        return subprocess.run([os.path.join(BIN_DIR, cmd[0]), *cmd[1:]], env=self.env(),
+                              capture_output=True, text=True, timeout=timeout)
 
     def run_x(self, *cmd):
         return subprocess.run(list(cmd), env=self.x.env(), capture_output=True, text=True).stdout

@@ -4,7 +4,7 @@ import os
 import signal
 import time
 
-from harness import PRODUCT, E2ETest, PageServer, wait_until
+from harness import PRODUCT, E2ETest, PageServer, probe_page as page, wait_until
 
 S_FALSE = 1
 E_NOTIMPL = -2147467263
@@ -13,16 +13,6 @@ DISP_E_TYPEMISMATCH = -2147352571
 DISP_E_UNKNOWNNAME = -2147352570
 DISP_E_BADPARAMCOUNT = -2147352562
 DISP_E_PARAMNOTOPTIONAL = -2147352561
-
-
-def page(script, title=PRODUCT, size=(300, 200), extra=""):
-    """A local test page with a container and the probe; `script` runs after the layout."""
-    return (f"<!DOCTYPE html><html><head><meta charset='utf-8'><title>{title}</title>"
-            f"<script src='probe.js'></script><style>body{{margin:0}}</style></head><body>"
-            f"<div class='container' style='width:{size[0]}px;height:{size[1]}px'></div>{extra}"
-            f"<script>var ext = window.external;"
-            f"window.onload = function () {{ setTimeout(function () {{ {script} }}, 300); }};"
-            f"</script></body></html>")
 
 
 class BridgeTest(E2ETest):
