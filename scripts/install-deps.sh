@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   python3 openssl curl
   xvfb xauth x11-utils xdotool openbox
-  dbus dbus-x11 gsettings-desktop-schemas libglib2.0-bin iputils-ping
+  dbus dbus-x11 gsettings-desktop-schemas glib-networking libglib2.0-bin iputils-ping
   desktop-file-utils
 )
 

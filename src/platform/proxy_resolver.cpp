@@ -13,8 +13,30 @@ struct StrvFree {
   void operator()(gchar** v) const { g_strfreev(v); }
 };
 
+// The resolver that reads the per-user proxy settings this program writes (GSettings
+// org.gnome.system.proxy). GLib picks it by itself only on GNOME desktops; elsewhere it would
+// pick libproxy, which does not read those settings, so ask for it by name and fall back to the
+// default where it is not installed.
+GProxyResolver* DesktopSettingsResolver() {
+  static GProxyResolver* resolver = [] {
+    GProxyResolver* fallback = g_proxy_resolver_get_default();  // also loads GIO's modules
+    GIOExtensionPoint* point = g_io_extension_point_lookup(G_PROXY_RESOLVER_EXTENSION_POINT_NAME);
+    GIOExtension* gnome =
+        point ? g_io_extension_point_get_extension_by_name(point, "gnome") : nullptr;
+    GSettingsSchemaSource* schemas = g_settings_schema_source_get_default();
+    GSettingsSchema* schema =
+        schemas ? g_settings_schema_source_lookup(schemas, "org.gnome.system.proxy", TRUE)
+                : nullptr;
+    if (schema) g_settings_schema_unref(schema);
+    if (gnome && schema)
+      return G_PROXY_RESOLVER(g_object_new(g_io_extension_get_type(gnome), nullptr));
+    return fallback ? G_PROXY_RESOLVER(g_object_ref(fallback)) : nullptr;
+  }();
+  return resolver;
+}
+
 std::string LookUp(const std::string& url) {
-  GProxyResolver* resolver = g_proxy_resolver_get_default();  // not owned
+  GProxyResolver* resolver = DesktopSettingsResolver();  // lives as long as the process
   if (!resolver) return {};
   GError* raw_error = nullptr;
   std::unique_ptr<gchar*, StrvFree> answer(

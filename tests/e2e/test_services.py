@@ -191,6 +191,25 @@ class NetworkServicesTest(E2ETest):
 
 
 class StorageAndHttpTest(E2ETest):
+    def test_requests_use_the_proxy_of_the_desktop_settings(self):
+        proxy = RecordingServer(b"through the proxy")
+        self.addCleanup(proxy.close)
+        m = self.morvil({"probe.js": "@probe.js", "index.html": probe_page("""
+            probe.put('text', ext.GetStringFromUrl('http://proxied.invalid/page', ''));
+            probe.save();""")})
+        m.extra_env.update(GSETTINGS_BACKEND="keyfile",
+                           XDG_CONFIG_HOME=os.path.join(m.root, "config"))
+        env = m.env()
+        port = proxy.url.rsplit(":", 1)[1]
+        for schema, key, value in (("org.gnome.system.proxy.http", "host", "'127.0.0.1'"),
+                                   ("org.gnome.system.proxy.http", "port", port),
+                                   ("org.gnome.system.proxy", "mode", "'manual'")):
+            subprocess.run(["gsettings", "set", schema, key, value], env=env, check=True)
+        m.start()
+        r = m.result(timeout=30)
+        self.assertEqual(r, {"text": "through the proxy"})
+        self.assertEqual(proxy.paths, ["http://proxied.invalid/page"])
+
     def test_registry_files_http_and_reports_from_a_page(self):
         server = RecordingServer()
         self.addCleanup(server.close)
