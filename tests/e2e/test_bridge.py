@@ -134,6 +134,18 @@ class BridgeTest(E2ETest):
         self.assertNotEqual(r["post_result"], 0)
         self.assertEqual(r["seen"], ["before", "after", "event 1,2", "event 7,-3"])
 
+    def test_page_event_before_any_document_is_dropped(self):
+        server = PageServer({"/slow/child.html": "<title>Child</title>"}, delay=3.0)
+        self.addCleanup(server.close)
+        m = self.morvil({"probe.js": "@probe.js", "index.html": page(f"""
+            ext.NewInstance(0, '{server.url('/slow/child.html')}', '.container');
+            var child = ext.FindWindowByName('');  // no page yet, so no title either
+            probe.put('child', child !== 0 && child !== ext.FindWindowByName(document.title));
+            probe.put('sent', ext.SendMessage(child, 1125, 1, 2));
+            probe.save();""")})
+        m.start()
+        self.assertEqual(m.result(), {"child": True, "sent": S_FALSE})
+
     def test_close_request_and_session_end_reach_the_page(self):
         m = self.morvil({"probe.js": "@probe.js", "index.html": page("""
             window.UI = { onUserMessage: function (code, value) {
