@@ -77,9 +77,17 @@ gboolean OnListenerReadable(gint fd, GIOCondition, gpointer) {
     return G_SOURCE_CONTINUE;
   }
   auto* connection = new Connection{UniqueFd(client)};
-  g_unix_fd_add_full(G_PRIORITY_DEFAULT, client,
-                     static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), OnConnectionReadable,
-                     connection, [](gpointer p) { delete static_cast<Connection*>(p); });
+  GSource* source =
+      g_unix_fd_source_new(client, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
+  g_source_set_callback(source, G_SOURCE_FUNC(OnConnectionReadable), connection,
+                        [](gpointer p) { delete static_cast<Connection*>(p); });
+  // GLib takes a non-recursive source's descriptor out of the poll set while it dispatches and
+  // puts it back afterwards, waking the loop twice per call. The web process sends nothing on
+  // this connection until its call is answered, so the source cannot fire again meanwhile; let
+  // it stay in the set.
+  g_source_set_can_recurse(source, TRUE);
+  g_source_attach(source, nullptr);
+  g_source_unref(source);
   return G_SOURCE_CONTINUE;
 }
 

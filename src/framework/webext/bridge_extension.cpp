@@ -31,8 +31,8 @@ constexpr char kShim[] = R"JS(
       default: return v === null ? 'n' : 'o';
     }
   }
-  function invoke(name, args) {
-    var request = JSON.stringify(name);
+  var methods = Object.create(null);
+  function invoke(request, args) {
     for (var i = 0; i < args.length; i++) request += '\n' + encode(args[i]);
     var reply = call(request);
     switch (reply.charAt(0)) {
@@ -51,7 +51,12 @@ constexpr char kShim[] = R"JS(
   var external = new Proxy({}, {
     get: function (target, name) {
       if (typeof name !== 'string') return undefined;
-      return function () { return invoke(name, Array.prototype.slice.call(arguments)); };
+      var method = methods[name];
+      if (!method) {
+        var prefix = JSON.stringify(name);
+        method = methods[name] = function () { return invoke(prefix, arguments); };
+      }
+      return method;
     },
     has: function () { return true; }
   });
@@ -63,6 +68,9 @@ constexpr char kShim[] = R"JS(
 struct FrameCall {
   uint64_t page_id;
   WebKitFrame* frame;  // strong reference
+  // "<page id>\n<frame URL>\n", made at the first call: the window object (and with it this
+  // record) is replaced for every new document, so the frame's URL stays the same meanwhile.
+  std::string header;
 };
 
 std::string JsonString(const char* utf8) {
