@@ -15,6 +15,8 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.abspath(__file__)) + "/../.."
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from harness import XServer  # noqa: E402  (a private X server, as the tests use)
 BUILD = os.path.join(ROOT, "build")
 
 PAGE = """<!DOCTYPE html><html><head><title>Morvil Accelerator</title></head><body>
@@ -46,13 +48,8 @@ def main():
     os.makedirs(os.path.join(work, "res"))
     with open(os.path.join(work, "res", "index.html"), "w") as f:
         f.write(PAGE % {"calls": calls})
-    read_fd, write_fd = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
-                             "1920x1080x24", "-nolisten", "tcp"], pass_fds=(write_fd,),
-                            stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    env = dict(os.environ, DISPLAY=":" + os.fdopen(read_fd).readline().strip(),
-               XDG_RUNTIME_DIR=os.path.join(work, "runtime"))
+    xvfb = XServer()
+    env = dict(xvfb.env(), XDG_RUNTIME_DIR=os.path.join(work, "runtime"))
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
     env.setdefault("WEBKIT_DISABLE_COMPOSITING_MODE", "1")
     try:
@@ -66,7 +63,7 @@ def main():
             pin + [os.path.join(BUILD, "bench", "bench_seqpacket_pingpong"), str(calls)],
             capture_output=True, text=True).stdout)
     finally:
-        xvfb.terminate()
+        xvfb.close()
         shutil.rmtree(work, ignore_errors=True)
     floor = min(floor, floor_after)
     print(f"script call through the bridge: {page['bridge_us']:8.2f} us/call ({calls} calls)")

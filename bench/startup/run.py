@@ -14,6 +14,8 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.abspath(__file__)) + "/../.."
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from harness import XServer  # noqa: E402  (a private X server, as the tests use)
 BUILD = os.path.join(ROOT, "build")
 TITLE = "Morvil Accelerator"
 
@@ -35,13 +37,8 @@ def main():
     shutil.copy2(os.path.join(BUILD, "bin", "morvil"), work)
     shutil.copytree(os.path.join(BUILD, "bin", "webext"), os.path.join(work, "webext"))
     shutil.copytree(os.path.join(ROOT, "res"), os.path.join(work, "res"))
-    read_fd, write_fd = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
-                             "1920x1080x24", "-nolisten", "tcp"], pass_fds=(write_fd,),
-                            stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    env = dict(os.environ, DISPLAY=":" + os.fdopen(read_fd).readline().strip(),
-               XDG_RUNTIME_DIR=os.path.join(work, "runtime"))
+    xvfb = XServer()
+    env = dict(xvfb.env(), XDG_RUNTIME_DIR=os.path.join(work, "runtime"))
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
     env.setdefault("WEBKIT_DISABLE_COMPOSITING_MODE", "1")
     page = "file://" + os.path.join(work, "res", "index.html")
@@ -57,7 +54,7 @@ def main():
                 if t is not None:
                     times[name].append(t)
     finally:
-        xvfb.terminate()
+        xvfb.close()
         shutil.rmtree(work, ignore_errors=True)
     medians = {}
     for name, values in times.items():

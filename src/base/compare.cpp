@@ -41,3 +41,13 @@ int CompareNoCase(TextView a, TextView b) {
     pb = nb + 1;
   }
 }
+
+bool EqualsIgnoringAsciiCase(TextView a, TextView b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char16_t x = a[i] >= u'A' && a[i] <= u'Z' ? a[i] + 32 : a[i];
+    char16_t y = b[i] >= u'A' && b[i] <= u'Z' ? b[i] + 32 : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}

@@ -2,27 +2,15 @@
 
 #include <vector>
 
-namespace {
+#include "base/compare.h"
 
 // Names compare with letter case ignored by the invariant (en-US) rules; script method names are
 // ASCII, so folding A-Z is the whole rule that can make two of them equal.
-bool SameName(TextView a, TextView b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i] >= u'A' && a[i] <= u'Z' ? a[i] + 32 : a[i];
-    char16_t y = b[i] >= u'A' && b[i] <= u'Z' ? b[i] + 32 : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 HRESULT GetIDsOfNames(const DispatchTable* table, TextView name, DISPID& id) {
   int depth = 0;
   for (const DispatchTable* t = table; t; t = t->base, ++depth) {
     for (size_t i = 0; i < t->entries.size(); ++i) {
-      if (SameName(t->entries[i].name, name)) {
+      if (EqualsIgnoringAsciiCase(t->entries[i].name, name)) {
         id = depth * 65536 + static_cast<DISPID>(i) + 1;
         return S_OK;
       }
@@ -65,8 +53,8 @@ InvokeResult Invoke(const DispatchTable* table, HtmlDialog& self, DISPID id,
     result.status =
         args.size() > entry->params.size() ? DISP_E_BADPARAMCOUNT : DISP_E_PARAMNOTOPTIONAL;
     result.description = Text(entry->name) + u" takes " +
-                         ToText(static_cast<long long>(entry->params.size())) + u" arguments, not " +
-                         ToText(static_cast<long long>(args.size()));
+                         ToText(static_cast<long long>(entry->params.size())) +
+                         u" arguments, not " + ToText(static_cast<long long>(args.size()));
     return result;
   }
   std::vector<ScriptArg> converted(args.size());

@@ -6,6 +6,7 @@
 
 #include <map>
 
+#include "base/percent_encoding.h"
 #include "framework/web_context.h"
 #include "framework/window_registry.h"
 
@@ -41,18 +42,7 @@ HtmlDialog* Lookup(gpointer data) {
 std::string ToUri(const Text& url) {
   std::string utf8 = ToUtf8(url);
   if (utf8.rfind("file://", 0) != 0) return utf8;
-  std::string out;
-  static const char kHex[] = "0123456789ABCDEF";
-  for (unsigned char c : utf8) {
-    if (c <= 0x20 || c >= 0x7F) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+  return PercentEncode(utf8, [](unsigned char c, bool) { return c <= 0x20 || c >= 0x7F; });
 }
 
 }  // namespace

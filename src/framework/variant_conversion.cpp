@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 
+#include "base/compare.h"
 #include "framework/script_value.h"
 
 namespace {
@@ -100,16 +101,6 @@ Text DoubleText(double d) {
   return ToText(std::string_view(buf));
 }
 
-bool EqualsNoCaseAscii(TextView a, TextView b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i] >= u'A' && a[i] <= u'Z' ? a[i] + 32 : a[i];
-    char16_t y = b[i] >= u'A' && b[i] <= u'Z' ? b[i] + 32 : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 HRESULT ConvertArgument(const ScriptValue& v, ScriptType type, ScriptArg& out) {
@@ -172,9 +163,9 @@ HRESULT ConvertArgument(const ScriptValue& v, ScriptType type, ScriptArg& out) {
           b = v.number != 0;
           break;
         default:
-          if (EqualsNoCaseAscii(v.string, u"true")) {
+          if (EqualsIgnoringAsciiCase(v.string, u"true")) {
             b = true;
-          } else if (EqualsNoCaseAscii(v.string, u"false")) {
+          } else if (EqualsIgnoringAsciiCase(v.string, u"false")) {
             b = false;
           } else {
             std::optional<double> d = ParseNumberText(v.string);

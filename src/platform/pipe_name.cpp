@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "base/gobject_ptr.h"
+#include "base/percent_encoding.h"
 #include "platform/runtime_dir.h"
 
 namespace {
@@ -39,19 +40,7 @@ Result<std::string> PipeFileName(TextView pipe_name) {
     return Error{EINVAL, "not a pipe name: " + ToUtf8(pipe_name)};
   std::string utf8 = ToUtf8(pipe_name.substr(prefix));
   GCharPtr folded(g_utf8_strdown(utf8.data(), static_cast<gssize>(utf8.size())));
-  std::string out;
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (const char* p = folded.get(); *p; ++p) {
-    auto c = static_cast<unsigned char>(*p);
-    if (NeedsEscape(c, out.empty())) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+  return PercentEncode(folded.get(), NeedsEscape);
 }
 
 Result<std::filesystem::path> PipeSocketPath(TextView pipe_name) {
