@@ -4,6 +4,8 @@
 
 #include <clocale>
 
+#include "support/scoped_locale.h"
+
 TEST(TextTest, Utf8RoundTripsEveryPlane) {
   const Text samples[] = {u"", u"plain", u"caf\u00e9", u"\u4e2d\u6587", u"\U0001F600 ok"};
   for (const Text& s : samples) EXPECT_EQ(FromUtf8(ToUtf8(s)), s);
@@ -39,15 +41,14 @@ TEST(TextTest, AnsiFollowsTheLocaleCodeset) {
 }
 
 TEST(TextTest, AnsiRefusesWhatTheCodesetCannotHold) {
-  if (!std::setlocale(LC_ALL, "en_US.ISO-8859-1") && !std::setlocale(LC_ALL, "en_US"))
-    GTEST_SKIP() << "no Latin-1 locale installed";
-  if (AnsiCodeset() == "UTF-8") GTEST_SKIP() << "locale is UTF-8";
+  ScopedLocale latin1("en_US.ISO-8859-1");
+  if (!latin1.ok()) GTEST_SKIP() << "no Latin-1 locale can be made here";
+  ASSERT_EQ(AnsiCodeset(), "ISO-8859-1");
   std::string out = "untouched";
   EXPECT_FALSE(ToAnsi(u"\u4e2d", out));
   EXPECT_EQ(out, "untouched");
   ASSERT_TRUE(ToAnsi(u"\u00e9", out));
   EXPECT_EQ(out, "\xE9");
-  std::setlocale(LC_ALL, "C");
 }
 
 TEST(TextTest, InvalidAnsiInputFails) {
