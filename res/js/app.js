@@ -242,9 +242,9 @@
   settings.publish();
   renderPrograms();
   updateStatus();
-  showSystemProxy();
-  trafficNow();
   window.addEventListener('load', function () {
+    // What is not needed for the first picture comes once the window is up.
+    setTimeout(function () { showSystemProxy(); trafficNow(); }, 150);
     host.call('SetWindowRound', 14, 1, 1);
     host.call('ShowTray', 'Morvil Accelerator', 'Open,' + MENU_OPEN + ',Exit,' + MENU_EXIT);
     if (wasEnabled) setTimeout(start, 300);
