@@ -1,5 +1,6 @@
 """Window effects read back from the X server, and split windows assembled from two pages."""
 
+import ctypes
 import os
 
 from harness import PRODUCT, E2ETest, wait_until
@@ -20,11 +21,40 @@ setTimeout(function () {
   probe.put('hacked', window.hacked === true);
   probe.save('frame.json');
 }, 1500);
+setTimeout(function () { ext.CloseWindow(7); }, 5000);
 </script></body></html>"""
 
 BODY_PAGE = """<!DOCTYPE html><html><head><meta charset='utf-8'><title>body</title>
 <style>body{margin:0}</style></head><body>
-<div class='box' style='width:500px;height:300px'></div></body></html>"""
+<div class='box' style='width:500px;height:300px'></div>
+<script>window.external.SetWindowRound(40, 0, 0);</script></body></html>"""
+
+
+class _XRectangle(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short), ("width", ctypes.c_ushort),
+                ("height", ctypes.c_ushort)]
+
+
+def shape_rectangles(display, wid):
+    """The rectangles of a window's bounding shape (one for a plain rectangle)."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    xext = ctypes.CDLL("libXext.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    x11.XFree.argtypes = [ctypes.c_void_p]
+    xext.XShapeGetRectangles.restype = ctypes.POINTER(_XRectangle)
+    xext.XShapeGetRectangles.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
+                                         ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int)]
+    dpy = x11.XOpenDisplay(display.encode())
+    count, ordering = ctypes.c_int(), ctypes.c_int()
+    rects = xext.XShapeGetRectangles(dpy, int(wid, 16), 0, ctypes.byref(count),
+                                     ctypes.byref(ordering))
+    out = [(rects[i].x, rects[i].y, rects[i].width, rects[i].height) for i in range(count.value)]
+    if rects:
+        x11.XFree(rects)
+    x11.XCloseDisplay(dpy)
+    return out
 
 
 class EffectTest(E2ETest):
@@ -56,6 +86,13 @@ class EffectTest(E2ETest):
         m, wid, _ = self.run_effect("500,25,1,2,4")
         self.assertTrue(wait_until(lambda: (lambda i: (i.x, i.y) == (1620, 880))(m.info(wid))),
                         m.info(wid).text)
+
+    def test_vertical_collapse_at_the_top_left_rolls_up_to_nothing(self):
+        m, wid, _ = self.run_effect("200,25,1,1,1")
+        self.assertTrue(wait_until(lambda: shape_rectangles(self.x.display, wid) == []),
+                        shape_rectangles(self.x.display, wid))
+        info = m.info(wid)
+        self.assertEqual((info.x, info.y), (0, 0))
 
     def test_fade_with_five_fields_shows_the_count_message_and_changes_nothing(self):
         m, wid, log = self.run_effect("300,30,0,0,4", boxes=True)
@@ -94,7 +131,18 @@ class SplitWindowTest(E2ETest):
         self.assertEqual((f.width, f.height), (502, 331))
         self.assertEqual((f.x, f.y), ((1920 - 502) // 2, (1080 - 331) // 2))
         self.assertEqual((b.x, b.y), (f.x + 1, f.y + 30))
+        # The body's rounded corners were applied to the frame: its top row is cut short.
+        frame_shape = shape_rectangles(self.x.display, frame)
+        self.assertGreater(len(frame_shape), 1, frame_shape)
+        self.assertGreater(min(r[0] for r in frame_shape if r[1] == 0), 0, frame_shape)
         r = m.result("frame.json")
         self.assertEqual(r["container"], ["500px", "329px"])
         self.assertEqual(r["title"], "It's <b>'); window.hacked=true;//")
         self.assertFalse(r["hacked"])
+
+        # Moving the frame from outside (as a drag does) takes the body along.
+        m.run_x("xdotool", "windowmove", str(int(frame, 16)), str(f.x + 50), str(f.y))
+        self.assertTrue(wait_until(lambda: m.info(body).x == f.x + 51), m.info(body).text)
+        self.assertEqual(m.info(body).y, f.y + 30)
+
+        self.assertEqual(m.result(timeout=30), {"code": 7})
