@@ -2,6 +2,7 @@
 
 #include "framework/win_api.h"
 #include "platform/desktop_notification.h"
+#include "platform/session_bus.h"
 #include "platform/status_icon.h"
 
 namespace {
@@ -11,6 +12,13 @@ class DesktopTrayShell : public TrayShell {
   DesktopTrayShell()
       : icon_({[this] { PostMouse(WM_LBUTTONDOWN); }, [this] { PostMouse(WM_RBUTTONDOWN); },
                [this](uint16_t command) { PostMessageW(owner_, WM_COMMAND, command, 0); }}) {}
+  // The record is destroyed at exit: what removing the icon and its balloon queued goes out
+  // before the connection does.
+  ~DesktopTrayShell() override {
+    icon_.Hide();
+    balloon_.Close();
+    FlushSessionBus();
+  }
 
   void NotifyIcon(DWORD operation, const NotifyIconData& data,
                   const std::vector<TrayMenuItem>& menu) override {

@@ -29,3 +29,7 @@ GDBusConnection* SessionBus() {
   }();
   return bus;
 }
+
+void FlushSessionBus() {
+  if (GDBusConnection* bus = SessionBus()) g_dbus_connection_flush_sync(bus, nullptr, nullptr);
+}

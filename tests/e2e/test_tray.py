@@ -107,6 +107,21 @@ class TrayOnTheDesktopTest(E2ETest):
                             timeout=10)
         self.assertTrue(closed, self.bus.lines())
 
+    def test_icon_and_balloon_go_when_the_program_ends(self):
+        m = self.morvil({"probe.js": "@probe.js", "index.html": page("""
+            ext.ShowTray('T', 'A,1'); ext.ShowTip('t', 'x', 60000); probe.save();
+            setTimeout(function () { ext.CloseWindow(0); }, 500);""")})
+        plain_env = m.env
+        m.env = lambda: self.bus.env(plain_env())
+        proc = m.start()
+        self.assertIsNotNone(m.result())
+        self.assertEqual(proc.wait(20), 0)
+        self.assertTrue(any(l.startswith("close\t") for l in self.bus.lines()), self.bus.lines())
+        service = [l.split("\t")[2] for l in self.bus.lines() if l.startswith("item\t")][0]
+        owned = self.bus.call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                              "org.freedesktop.DBus.NameHasOwner", service)
+        self.assertIn("false", owned)
+
 
 class TrayWithoutDesktopTest(E2ETest):
     def test_tray_calls_return_nothing_and_the_window_lives_on(self):
