@@ -41,6 +41,7 @@ inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
 
 // Window messages used by the system.
 inline constexpr UINT WM_CREATE = 0x0001;
+inline constexpr UINT WM_MOVE = 0x0003;  // lParam: the new x and y as two signed 16-bit halves
 inline constexpr UINT WM_DESTROY = 0x0002;
 inline constexpr UINT WM_CLOSE = 0x0010;
 inline constexpr UINT WM_PAINT = 0x000F;
@@ -73,3 +74,15 @@ inline constexpr DWORD WS_EX_TOOLWINDOW = 0x00000080;
 inline constexpr DWORD WS_EX_APPWINDOW = 0x00040000;
 inline constexpr DWORD WS_EX_LAYERED = 0x00080000;
 inline constexpr DWORD LWA_ALPHA = 0x00000002;
+
+// Two 16-bit halves packed into a message parameter and read back as signed coordinates.
+inline constexpr LPARAM MAKELPARAM(int low, int high) {
+  return static_cast<LPARAM>(static_cast<uint32_t>(static_cast<uint16_t>(low)) |
+                             (static_cast<uint32_t>(static_cast<uint16_t>(high)) << 16));
+}
+inline constexpr int GET_X_LPARAM(LPARAM lparam) {
+  return static_cast<int16_t>(static_cast<uint16_t>(lparam & 0xFFFF));
+}
+inline constexpr int GET_Y_LPARAM(LPARAM lparam) {
+  return static_cast<int16_t>(static_cast<uint16_t>((lparam >> 16) & 0xFFFF));
+}

@@ -1,5 +1,7 @@
 #include "framework/win_api.h"
 
+#include <gtk/gtk.h>
+
 #include <condition_variable>
 #include <mutex>
 
@@ -63,4 +65,14 @@ BOOL IsWindow(HWND hwnd) {
 
 RECT GetDesktopRect() {
   return x11::DesktopRect();
+}
+
+RECT GetWorkArea() {
+  GdkDisplay* display = gdk_display_get_default();
+  GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
+  if (!monitor && display) monitor = gdk_display_get_monitor(display, 0);
+  if (!monitor) return GetDesktopRect();
+  GdkRectangle area{};
+  gdk_monitor_get_workarea(monitor, &area);
+  return RECT{area.x, area.y, area.x + area.width, area.y + area.height};
 }

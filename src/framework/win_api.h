@@ -21,3 +21,5 @@ BOOL SetForegroundWindow(HWND hwnd);
 BOOL ShowWindow(HWND hwnd, int command);
 [[nodiscard]] BOOL IsWindow(HWND hwnd);
 [[nodiscard]] RECT GetDesktopRect();
+// UI thread. The primary monitor's work area (the desktop less panels and docks).
+[[nodiscard]] RECT GetWorkArea();

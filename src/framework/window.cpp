@@ -26,7 +26,9 @@ struct WindowSignals {
     if (TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data))) {
       int x = 0, y = 0;
       gdk_window_get_root_origin(event->window, &x, &y);
+      const bool moved = x != w->rect_.left || y != w->rect_.top;
       w->rect_ = RECT{x, y, x + event->width, y + event->height};
+      if (moved) w->SendMessage(WM_MOVE, 0, MAKELPARAM(x, y));
     }
     return FALSE;
   }
@@ -46,11 +48,18 @@ namespace {
 struct TimerData {
   HWND hwnd;
   UINT_PTR id;
+  TopLevelWindow::TimerProc proc;
 };
 
 gboolean OnTimer(gpointer data) {
   auto* timer = static_cast<TimerData*>(data);
-  if (TopLevelWindow* w = FindOwnWindow(timer->hwnd)) w->SendMessage(WM_TIMER, timer->id, 0);
+  TopLevelWindow* w = FindOwnWindow(timer->hwnd);
+  if (!w) return G_SOURCE_CONTINUE;
+  if (timer->proc)
+    timer->proc(timer->hwnd, WM_TIMER, timer->id,
+                static_cast<DWORD>(g_get_monotonic_time() / 1000));
+  else
+    w->SendMessage(WM_TIMER, timer->id, 0);
   return G_SOURCE_CONTINUE;
 }
 
@@ -198,7 +207,10 @@ void TopLevelWindow::MoveWindowTo(int x, int y) {
   if (!widget_) return;
   gtk_window_move(gtk_window(), x, y);
   int width = rect_.right - rect_.left, height = rect_.bottom - rect_.top;
+  const bool moved = x != rect_.left || y != rect_.top;
   rect_ = RECT{x, y, x + width, y + height};
+  // The window hears of its new place at once, as the platform's move tells it synchronously.
+  if (moved) SendMessage(WM_MOVE, 0, MAKELPARAM(x, y));
   RaiseAndActivate();
 }
 
@@ -209,6 +221,12 @@ void TopLevelWindow::ResizeWindow(int width, int height) {
   rect_.right = rect_.left + width;
   rect_.bottom = rect_.top + height;
   RaiseAndActivate();
+}
+
+void TopLevelWindow::SetTopMost() {
+  if (!widget_) return;
+  gtk_window_set_keep_above(gtk_window(), TRUE);
+  if (GdkWindow* gdk = gtk_widget_get_window(widget_)) gdk_window_raise(gdk);
 }
 
 RECT TopLevelWindow::GetWindowRect() const {
@@ -271,9 +289,14 @@ void TopLevelWindow::ModifyStyleEx(DWORD remove, DWORD add) {
 }
 
 void TopLevelWindow::SetTimer(UINT_PTR id, UINT period_ms) {
+  SetTimer(id, period_ms, nullptr);
+}
+
+void TopLevelWindow::SetTimer(UINT_PTR id, UINT period_ms, TimerProc proc) {
   KillTimer(id);
-  timers_[id] = g_timeout_add_full(G_PRIORITY_DEFAULT, period_ms, OnTimer, new TimerData{hwnd_, id},
-                                   [](gpointer p) { delete static_cast<TimerData*>(p); });
+  timers_[id] =
+      g_timeout_add_full(G_PRIORITY_DEFAULT, period_ms, OnTimer, new TimerData{hwnd_, id, proc},
+                         [](gpointer p) { delete static_cast<TimerData*>(p); });
 }
 
 void TopLevelWindow::KillTimer(UINT_PTR id) {

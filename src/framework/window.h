@@ -46,6 +46,9 @@ class TopLevelWindow {
   void MoveWindowTo(int x, int y);
   void ResizeWindow(int width, int height);
   [[nodiscard]] RECT GetWindowRect() const;
+  // Puts the window in the group above all others (the platform's HWND_TOPMOST), without
+  // moving or sizing it.
+  void SetTopMost();
 
   // The window owns its clip region from then on; an empty region hides everything.
   void SetWindowRgn(const WindowRegion& region);
@@ -68,6 +71,10 @@ class TopLevelWindow {
 
   // Timer `id` delivers WM_TIMER(id) every `period_ms`; setting an existing id restarts it.
   void SetTimer(UINT_PTR id, UINT period_ms);
+  // The same timer calling `proc(window, WM_TIMER, id, milliseconds since start-up)` instead of
+  // delivering WM_TIMER through the message maps.
+  using TimerProc = void (*)(HWND, UINT, UINT_PTR, DWORD);
+  void SetTimer(UINT_PTR id, UINT period_ms, TimerProc proc);
   void KillTimer(UINT_PTR id);
 
   // Starts a move of the window by the mouse from the last button press in it.

@@ -52,6 +52,9 @@ class CBaseDHtmlDlg : public HtmlDialog {
 
   [[nodiscard]] const RECT& container_rect() const { return m_rcContainer; }
   [[nodiscard]] const Text& title() const { return m_strTitle; }
+  [[nodiscard]] int32_t round_radius() const { return m_nRoundRadius; }
+  [[nodiscard]] int32_t round_extra_width() const { return m_nRoundExtraWidth; }
+  [[nodiscard]] int32_t round_extra_height() const { return m_nRoundExtraHeight; }
 
  protected:
   LRESULT OnCreate(WPARAM wparam, LPARAM lparam);

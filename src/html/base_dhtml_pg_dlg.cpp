@@ -4,9 +4,14 @@
 
 #include "base/path.h"
 #include "framework/win_api.h"
+#include "framework/window_registry.h"
+#include "html/base_effect.h"
+#include "html/base_split_web.h"
 #include "html/page_events.h"
+#include "html/tray_shell.h"
 #include "net/base_http_file.h"
 #include "net/http_string_requests.h"
+#include "platform/popup_menu.h"
 #include "report/report_methods.h"
 #include "services/command_line_text.h"
 #include "services/file_methods.h"
@@ -20,6 +25,7 @@
 
 const MessageMapEntry CBaseDHtmlPgDlg::kMessageEntries[] = {
     ON_MESSAGE(CBaseDHtmlPgDlg, WM_CREATE, OnCreate),
+    ON_MESSAGE(CBaseDHtmlPgDlg, WM_TRAY_CALLBACK, OnTrayCallback),
     ON_MESSAGE(CBaseDHtmlPgDlg, WM_PAGE_MESSAGE, PostPageMessage),
     ON_MESSAGE(CBaseDHtmlPgDlg, WM_ENDSESSION, OnEndSession),
 };
@@ -76,18 +82,18 @@ const DispatchEntry CBaseDHtmlPgDlg::kDispatchEntries[] = {
     DISP_METHOD_AS(IsWindowVisible, CBaseDHtmlPgDlg, IsVisible),
     DISP_METHOD_AS(SendMessage, CBaseDHtmlPgDlg, SendMessageTo),
     DISP_METHOD_AS(PostMessage, CBaseDHtmlPgDlg, PostMessageTo),
-    DISP_NOT_IMPLEMENTED(ShowTray, ScriptType::kNone),
-    DISP_NOT_IMPLEMENTED(ShowTip, ScriptType::kNone),
-    DISP_NOT_IMPLEMENTED(FreeTray, ScriptType::kNone),
+    DISP_METHOD(CBaseDHtmlPgDlg, ShowTray),
+    DISP_METHOD(CBaseDHtmlPgDlg, ShowTip),
+    DISP_METHOD(CBaseDHtmlPgDlg, FreeTray),
     DISP_FUNCTION(SetProcessWorkingSetSize),
     DISP_METHOD(CBaseDHtmlPgDlg, DownLoadFile),
     DISP_METHOD(CBaseDHtmlPgDlg, UploadFile),
     DISP_FUNCTION(GetStringFromUrl),
     DISP_FUNCTION(PostDataToUrl),
-    DISP_NOT_IMPLEMENTED(CreateSplitWeb, ScriptType::kInt),
+    DISP_METHOD(CBaseDHtmlPgDlg, CreateSplitWeb),
     DISP_FUNCTION(FindProcessByExecFileName),
     DISP_FUNCTION(CloseProcessByHandle),
-    DISP_NOT_IMPLEMENTED(ShowEffect, ScriptType::kNone),
+    DISP_METHOD(CBaseDHtmlPgDlg, ShowEffect),
 };
 const DispatchTable CBaseDHtmlPgDlg::kDispatchTable{&CBaseDHtmlDlg::kDispatchTable,
                                                     kDispatchEntries,
@@ -98,14 +104,68 @@ CBaseDHtmlPgDlg::CBaseDHtmlPgDlg(const Text& url, const Text& selector, TopLevel
   static_assert(std::size(kDispatchEntries) == 62);
 }
 
+namespace {
+
+Text ProductIconFile() {
+  return GetAppDirectory() + u"/res/images/morvil-icon.svg";
+}
+
+}  // namespace
+
 void CBaseDHtmlPgDlg::SetProductIcon() {
-  SetIconFromFile(GetAppDirectory() + u"/res/images/morvil-icon.svg");
+  SetIconFromFile(ProductIconFile());
 }
 
 LRESULT CBaseDHtmlPgDlg::OnCreate(WPARAM wparam, LPARAM lparam) {
   if (CBaseDHtmlDlg::OnCreate(wparam, lparam) == -1) return -1;
   SetProductIcon();
+  TheTrayRecord().AdoptWindow(GetSafeHwnd(), ProductIconFile());
   return 0;
+}
+
+LRESULT CBaseDHtmlPgDlg::OnTrayCallback(WPARAM, LPARAM lparam) {
+  const HWND self = GetSafeHwnd();
+  if (lparam == WM_LBUTTONDOWN) {
+    ShowWindow(SW_SHOWNORMAL);
+    SetForegroundWindow(self);
+  } else if (lparam == WM_RBUTTONDOWN && TheTrayRecord().menu()) {
+    SetForegroundWindow(self);
+    StatusIconMenu menu;
+    for (const TrayMenuItem& item : *TheTrayRecord().menu())
+      menu.push_back({item.text, item.command});
+    PopupMenuAtPointer(menu,
+                       [self](uint16_t command) { PostMessageW(self, WM_COMMAND, command, 0); });
+  }
+  return 0;
+}
+
+void CBaseDHtmlPgDlg::ShowTray(const Text& tip, const Text& spec) {
+  TheTrayRecord().ShowTray(tip, spec);
+}
+
+void CBaseDHtmlPgDlg::ShowTip(const Text& title, const Text& text, int32_t time) {
+  TheTrayRecord().ShowTip(title, text, time);
+  SetTimer(kTipTimerId, kTipTimerPeriodMs, &CBaseDHtmlPgDlg::OnTipTimer);
+}
+
+void CBaseDHtmlPgDlg::OnTipTimer(HWND window, UINT, UINT_PTR id, DWORD) {
+  if (!TheTrayRecord().TipTick()) return;
+  if (TopLevelWindow* w = FindOwnWindow(window)) w->KillTimer(id);
+}
+
+void CBaseDHtmlPgDlg::FreeTray() {
+  TheTrayRecord().FreeTray();
+}
+
+int32_t CBaseDHtmlPgDlg::CreateSplitWeb(const Text& frame_url, const Text& frame_selector,
+                                        const Text& body_url, const Text& body_selector,
+                                        const Text& title) {
+  CBaseSplitWeb frame(frame_url, frame_selector, body_url, body_selector, title, this);
+  return static_cast<int32_t>(frame.DoModal());
+}
+
+void CBaseDHtmlPgDlg::ShowEffect(const Text& effect) {
+  CBaseEffect::Start(*this, effect);
 }
 
 LRESULT CBaseDHtmlPgDlg::PostPageMessage(WPARAM wparam, LPARAM lparam) {

@@ -4,6 +4,7 @@
 
 #include "base/command_line.h"
 #include "base/compare.h"
+#include "base/decimal.h"
 #include "base/path.h"
 #include "base/split.h"
 
@@ -54,4 +55,16 @@ TEST(CompareNoCaseTest, IgnoresCaseOverTheWholeText) {
   EXPECT_EQ(CompareNoCase(Text(u"a\0b", 3), Text(u"A\0B", 3)), 0);
   EXPECT_NE(CompareNoCase(Text(u"a\0b", 3), u"a"), 0);
   std::setlocale(LC_ALL, "C");
+}
+
+TEST(WToITest, ReadsLeadingDecimalNumbersAsTheRunTimeDoes) {
+  EXPECT_EQ(WToI(u"1002"), 1002);
+  EXPECT_EQ(WToI(u"  -42xyz"), -42);
+  EXPECT_EQ(WToI(u"\t+7"), 7);
+  EXPECT_EQ(WToI(u"x12"), 0);
+  EXPECT_EQ(WToI(u""), 0);
+  EXPECT_EQ(WToI(u"- 5"), 0);
+  EXPECT_EQ(WToI(u"99999999999"), INT32_MAX);
+  EXPECT_EQ(WToI(u"-2147483648"), INT32_MIN);
+  EXPECT_EQ(WToI(u"-99999999999"), INT32_MIN);
 }
