@@ -164,6 +164,16 @@ class NetworkStackTest(unittest.TestCase):
         self.assertTrue(self.proxy.saw(f"udp {TOKEN} 127.0.0.1 {port} 7"))
         self.assertEqual(sum(1 for l in self.proxy.lines if l.startswith("udp-associate")), 1)
 
+    def test_launcher_preloads_the_library(self):
+        self.serve("curl")
+        env = self.env(preload=False)
+        run = subprocess.run([os.path.join(BIN_DIR, "morvil-run"), "curl", "-sS",
+                              f"http://127.0.0.1:{self.http.server_address[1]}/"],
+                             env=env, capture_output=True, timeout=30)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout, PAGE)
+        self.assertTrue(self.proxy.saw(f"connect {TOKEN} 127.0.0.1 {self.http.server_address[1]}"))
+
     def test_unlisted_program_connects_directly(self):
         self.serve("curl")
         # The same program under another file name is not listed.

@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
     char buffer[2048];
     sockaddr_storage from{};
     socklen_t from_length = sizeof from;
-    ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from),
-                         &from_length);
+    ssize_t n =
+        recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
     char host[NI_MAXHOST], port[NI_MAXSERV];
     if (n < 0 || getnameinfo(reinterpret_cast<sockaddr*>(&from), from_length, host, sizeof host,
                              port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
@@ -55,8 +55,8 @@ int main(int argc, char** argv) {
       continue;
     }
     std::printf("echo %d from %s %s\n", i, host, port);
-    bool same_peer = from_length == peer->ai_addrlen &&
-                     std::memcmp(&from, peer->ai_addr, from_length) == 0;
+    bool same_peer =
+        from_length == peer->ai_addrlen && std::memcmp(&from, peer->ai_addr, from_length) == 0;
     if (std::string(buffer, static_cast<size_t>(n)) != message || !same_peer) status = 1;
   }
   freeaddrinfo(peer);
