@@ -2,7 +2,6 @@
 // can, whether the call concerns a redirected socket or an accelerated process, and otherwise
 // hands it to the C library untouched: a process that is not accelerated runs as it would
 // without the library. Nothing here throws; the library is built without exceptions.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/epoll.h>
@@ -141,8 +140,10 @@ LSP_EXPORT int ppoll(pollfd* fds, nfds_t count, const timespec* timeout, const s
 }
 
 LSP_EXPORT int poll(pollfd* fds, nfds_t count, int timeout_ms) {
+  if (SocketTable::pending.load(std::memory_order_relaxed) == 0)
+    return Real().poll(fds, count, timeout_ms);
   timespec limit = FromMs(timeout_ms);
-  return ppoll(fds, count, timeout_ms < 0 ? nullptr : &limit, nullptr);
+  return PollWithPending(fds, count, timeout_ms < 0 ? nullptr : &limit, nullptr);
 }
 
 LSP_EXPORT int __poll_chk(pollfd* fds, nfds_t count, int timeout_ms, size_t /*fds_size*/) {
@@ -156,21 +157,19 @@ LSP_EXPORT int __ppoll_chk(pollfd* fds, nfds_t count, const timespec* timeout, c
 
 LSP_EXPORT int pselect(int nfds, fd_set* readfds, fd_set* writefds, fd_set* exceptfds,
                        const timespec* timeout, const sigset_t* mask) {
-  if (SocketTable::pending.load(std::memory_order_relaxed) == 0) {
-    static int (*real_pselect)(int, fd_set*, fd_set*, fd_set*, const timespec*, const sigset_t*) =
-        nullptr;
-    if (real_pselect == nullptr)
-      real_pselect = reinterpret_cast<decltype(real_pselect)>(dlsym(RTLD_NEXT, "pselect"));
-    return real_pselect(nfds, readfds, writefds, exceptfds, timeout, mask);
-  }
+  if (SocketTable::pending.load(std::memory_order_relaxed) == 0)
+    return Real().pselect(nfds, readfds, writefds, exceptfds, timeout, mask);
   return SelectWithPending(nfds, readfds, writefds, exceptfds, timeout, mask);
 }
 
 LSP_EXPORT int select(int nfds, fd_set* readfds, fd_set* writefds, fd_set* exceptfds,
                       timeval* timeout) {
+  // The C library's own select, which also leaves the time not slept in `timeout`.
+  if (SocketTable::pending.load(std::memory_order_relaxed) == 0)
+    return Real().select(nfds, readfds, writefds, exceptfds, timeout);
   timespec limit{};
   if (timeout) limit = {timeout->tv_sec, timeout->tv_usec * 1000};
-  return pselect(nfds, readfds, writefds, exceptfds, timeout ? &limit : nullptr, nullptr);
+  return SelectWithPending(nfds, readfds, writefds, exceptfds, timeout ? &limit : nullptr, nullptr);
 }
 
 LSP_EXPORT int epoll_ctl(int epoll_fd, int op, int fd, epoll_event* event) {

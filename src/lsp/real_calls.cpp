@@ -31,7 +31,10 @@ void ResolveAll() {
   Resolve(g_real.dup3, "dup3");
   Resolve(g_real.getpeername, "getpeername");
   Resolve(g_real.getsockopt, "getsockopt");
+  Resolve(g_real.poll, "poll");
   Resolve(g_real.ppoll, "ppoll");
+  Resolve(g_real.select, "select");
+  Resolve(g_real.pselect, "pselect");
   Resolve(g_real.epoll_ctl, "epoll_ctl");
   Resolve(g_real.send, "send");
   Resolve(g_real.sendto, "sendto");

@@ -17,7 +17,10 @@ struct RealCalls {
   int (*dup3)(int, int, int);
   int (*getpeername)(int, sockaddr*, socklen_t*);
   int (*getsockopt)(int, int, int, void*, socklen_t*);
+  int (*poll)(pollfd*, nfds_t, int);
   int (*ppoll)(pollfd*, nfds_t, const timespec*, const sigset_t*);
+  int (*select)(int, fd_set*, fd_set*, fd_set*, timeval*);
+  int (*pselect)(int, fd_set*, fd_set*, fd_set*, const timespec*, const sigset_t*);
   int (*epoll_ctl)(int, int, int, epoll_event*);
   ssize_t (*send)(int, const void*, size_t, int);
   ssize_t (*sendto)(int, const void*, size_t, int, const sockaddr*, socklen_t);

@@ -4,8 +4,6 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 
-#include <new>
-
 #include "lsp/real_calls.h"
 
 std::atomic<int> SocketTable::pending{0};
@@ -16,7 +14,7 @@ pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<SocketEntry*> g_entries{nullptr};
 size_t g_size = 0;
 
-constexpr size_t kMaxEntries = 1 << 16;
+constexpr size_t kMaxEntries = 1 << 20;
 
 void LockForFork() {
   pthread_mutex_lock(&g_lock);
@@ -26,19 +24,18 @@ void UnlockAfterFork() {
 }
 
 SocketEntry* MakeTable() {
+  // One entry per descriptor the process may ever hold. Anonymous pages cost nothing until an
+  // entry is touched, and a zeroed entry reads as unused, so nothing is written here.
   rlimit limit{};
   size_t size = kMaxEntries;
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < size)
-    size = limit.rlim_cur < 1024 ? 1024 : limit.rlim_cur;
-  // Anonymous pages cost nothing until an entry is touched.
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_max < size)
+    size = limit.rlim_max < 1024 ? 1024 : limit.rlim_max;
   void* memory = mmap(nullptr, size * sizeof(SocketEntry), PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (memory == MAP_FAILED) return nullptr;
-  auto* entries = static_cast<SocketEntry*>(memory);
-  for (size_t i = 0; i < size; ++i) new (&entries[i]) SocketEntry();
   g_size = size;
   pthread_atfork(LockForFork, UnlockAfterFork, UnlockAfterFork);
-  return entries;
+  return static_cast<SocketEntry*>(memory);
 }
 
 }  // namespace
@@ -58,7 +55,14 @@ SocketEntry* SocketTable::Claim(int fd) {
     g_entries.store(entries, std::memory_order_release);
   }
   if (fd < 0 || static_cast<size_t>(fd) >= g_size) return nullptr;
-  return &entries[fd];
+  SocketEntry& entry = entries[fd];
+  if (entry.kind.load() == SocketKind::kNone) {
+    entry.done_fd = entry.control_fd = -1;
+    entry.error_to_report = 0;
+    entry.destination_length = entry.relay_length = 0;
+    entry.registration_count = 0;
+  }
+  return &entry;
 }
 
 void SocketTable::Release(int fd) {

@@ -23,6 +23,7 @@ struct EpollRegistration {
   epoll_event event{};
 };
 
+// Every field of a zeroed entry is valid: the table is anonymous memory, never constructed.
 struct SocketEntry {
   std::atomic<SocketKind> kind{SocketKind::kNone};
   uint32_t generation = 0;         // changes when the descriptor is closed or replaced
