@@ -255,8 +255,52 @@ LSP_EXPORT ssize_t recv(int fd, void* data, size_t size, int flags) {
   return recvfrom(fd, data, size, flags, nullptr, nullptr);
 }
 
+LSP_EXPORT ssize_t write(int fd, const void* data, size_t size) {
+  if (!IsRelayed(fd)) return Real().write(fd, data, size);
+  return sendto(fd, data, size, 0, nullptr, 0);
+}
+
+LSP_EXPORT ssize_t read(int fd, void* data, size_t size) {
+  if (!IsRelayed(fd)) return Real().read(fd, data, size);
+  return recvfrom(fd, data, size, 0, nullptr, nullptr);
+}
+
+// The batch calls go message by message through the relay, as the C library's resolver uses
+// them on its connected socket.
+LSP_EXPORT int sendmmsg(int fd, mmsghdr* messages, unsigned int count, int flags) {
+  if (!IsRelayed(fd) && !(count > 0 && messages[0].msg_hdr.msg_name &&
+                          ProxyFor(static_cast<sockaddr*>(messages[0].msg_hdr.msg_name),
+                                   messages[0].msg_hdr.msg_namelen)))
+    return Real().sendmmsg(fd, messages, count, flags);
+  unsigned int sent = 0;
+  for (; sent < count; ++sent) {
+    ssize_t n = sendmsg(fd, &messages[sent].msg_hdr, flags);
+    if (n < 0) return sent > 0 ? static_cast<int>(sent) : -1;
+    messages[sent].msg_len = static_cast<unsigned int>(n);
+  }
+  return static_cast<int>(sent);
+}
+
+LSP_EXPORT int recvmmsg(int fd, mmsghdr* messages, unsigned int count, int flags,
+                        timespec* timeout) {
+  if (!IsRelayed(fd)) return Real().recvmmsg(fd, messages, count, flags, timeout);
+  unsigned int received = 0;
+  for (; received < count; ++received) {
+    // After the first message only what is already there is taken, as MSG_WAITFORONE asks.
+    int each = received > 0 && (flags & MSG_WAITFORONE) ? (flags | MSG_DONTWAIT) : flags;
+    ssize_t n = ReceiveFromRelay(fd, &messages[received].msg_hdr, each & ~MSG_WAITFORONE);
+    if (n < 0) return received > 0 ? static_cast<int>(received) : -1;
+    messages[received].msg_len = static_cast<unsigned int>(n);
+  }
+  return static_cast<int>(received);
+}
+
 LSP_EXPORT ssize_t __recv_chk(int fd, void* data, size_t size, size_t /*buffer_size*/, int flags) {
   return recv(fd, data, size, flags);
+}
+
+LSP_EXPORT ssize_t __read_chk(int fd, void* data, size_t size, size_t /*buffer_size*/) {
+  return read(fd, data, size);
 }
 
 LSP_EXPORT ssize_t __recvfrom_chk(int fd, void* data, size_t size, size_t /*buffer_size*/,

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -18,7 +19,7 @@ void Resolve(F& slot, const char* name) {
   if (slot == nullptr) {
     // Without the C library's own call the process cannot go on sanely.
     static const char kMessage[] = "sorvan_lsp: a C library socket call is missing\n";
-    (void)!::write(2, kMessage, sizeof kMessage - 1);
+    (void)!::syscall(SYS_write, 2, kMessage, sizeof kMessage - 1);
     ::abort();
   }
 }
@@ -42,6 +43,10 @@ void ResolveAll() {
   Resolve(g_real.recv, "recv");
   Resolve(g_real.recvfrom, "recvfrom");
   Resolve(g_real.recvmsg, "recvmsg");
+  Resolve(g_real.sendmmsg, "sendmmsg");
+  Resolve(g_real.recvmmsg, "recvmmsg");
+  Resolve(g_real.read, "read");
+  Resolve(g_real.write, "write");
 }
 
 }  // namespace

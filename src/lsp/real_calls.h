@@ -28,6 +28,10 @@ struct RealCalls {
   ssize_t (*recv)(int, void*, size_t, int);
   ssize_t (*recvfrom)(int, void*, size_t, int, sockaddr*, socklen_t*);
   ssize_t (*recvmsg)(int, msghdr*, int);
+  int (*sendmmsg)(int, mmsghdr*, unsigned int, int);
+  int (*recvmmsg)(int, mmsghdr*, unsigned int, int, timespec*);
+  ssize_t (*read)(int, void*, size_t);
+  ssize_t (*write)(int, const void*, size_t);
 };
 
 [[nodiscard]] const RealCalls& Real();

@@ -107,7 +107,7 @@ void FinishPending(const PendingConnect& job, int error) {
     (void)Real().epoll_ctl(r.epoll_fd, EPOLL_CTL_MOD, job.fd, &r.event);
   }
   uint64_t one = 1;
-  (void)!::write(entry->done_fd, &one, sizeof one);
+  (void)!Real().write(entry->done_fd, &one, sizeof one);
 }
 
 void* RunPending(void* argument) {

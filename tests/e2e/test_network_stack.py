@@ -174,6 +174,25 @@ class NetworkStackTest(unittest.TestCase):
         self.assertEqual(run.stdout, PAGE)
         self.assertTrue(self.proxy.saw(f"connect {TOKEN} 127.0.0.1 {self.http.server_address[1]}"))
 
+    def test_connected_udp_socket_reads_and_writes_through_the_association(self):
+        self.serve("udp-probe")
+        port = self.udp.getsockname()[1]
+        run = subprocess.run([os.path.join(BIN_DIR, "udp-probe"), "--connected", "127.0.0.1",
+                              str(port), "2"],
+                             env=self.env(), capture_output=True, text=True, timeout=30)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertTrue(self.proxy.saw(f"udp {TOKEN} 127.0.0.1 {port} 7"))
+
+    def test_parallel_transfers_each_go_through_the_proxy(self):
+        self.serve("curl")
+        port = self.http.server_address[1]
+        urls = [f"http://127.0.0.1:{port}/{i}" for i in range(24)]
+        run = subprocess.run(["curl", "-sS", "--parallel", "--parallel-max", "12", *urls],
+                             env=self.env(), capture_output=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout, PAGE * len(urls))
+        self.assertTrue(wait_until(lambda: len(self.connects()) == len(urls)), self.connects())
+
     def test_unlisted_program_connects_directly(self):
         self.serve("curl")
         # The same program under another file name is not listed.

@@ -1,11 +1,12 @@
 // A small UDP client for the network-stack tests: sends datagrams to an echo peer and checks
 // that each comes back from that peer.
 //
-//   udp-probe HOST PORT [COUNT]
+//   udp-probe [--connected] HOST PORT [COUNT]
 //
 // Sends COUNT (default 3) datagrams "probe N" with sendto and waits up to 2 s for each echo with
-// recvfrom. Prints "echo N from HOST PORT" per answer. Exit status: 0 when every datagram came
-// back unchanged from HOST PORT, 1 otherwise, 2 on bad usage.
+// recvfrom; with --connected, connects the socket to the peer and uses write and read instead,
+// and checks that getpeername names the peer. Prints "echo N from HOST PORT" per answer. Exit
+// status: 0 when every datagram came back unchanged from HOST PORT, 1 otherwise, 2 on bad usage.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
@@ -18,8 +19,13 @@
 #include <string>
 
 int main(int argc, char** argv) {
+  bool connected = argc > 1 && std::strcmp(argv[1], "--connected") == 0;
+  if (connected) {
+    --argc;
+    ++argv;
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: udp-probe HOST PORT [COUNT]\n");
+    std::fprintf(stderr, "usage: udp-probe [--connected] HOST PORT [COUNT]\n");
     return 2;
   }
   int count = argc > 3 ? std::atoi(argv[3]) : 3;
@@ -31,10 +37,23 @@ int main(int argc, char** argv) {
   int fd = socket(peer->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return 1;
   int status = 0;
+  if (connected) {
+    sockaddr_storage named{};
+    socklen_t named_length = sizeof named;
+    if (connect(fd, peer->ai_addr, peer->ai_addrlen) != 0 ||
+        getpeername(fd, reinterpret_cast<sockaddr*>(&named), &named_length) != 0 ||
+        named_length != peer->ai_addrlen || std::memcmp(&named, peer->ai_addr, named_length) != 0) {
+      std::printf("connect or getpeername failed\n");
+      return 1;
+    }
+  }
   for (int i = 0; i < count; ++i) {
     std::string message = "probe " + std::to_string(i);
-    if (sendto(fd, message.data(), message.size(), 0, peer->ai_addr, peer->ai_addrlen) < 0) {
-      std::perror("sendto");
+    ssize_t sent =
+        connected ? write(fd, message.data(), message.size())
+                  : sendto(fd, message.data(), message.size(), 0, peer->ai_addr, peer->ai_addrlen);
+    if (sent != static_cast<ssize_t>(message.size())) {
+      std::perror("send");
       return 1;
     }
     pollfd wait{fd, POLLIN, 0};
