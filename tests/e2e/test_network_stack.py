@@ -193,6 +193,55 @@ class NetworkStackTest(unittest.TestCase):
         self.assertEqual(run.stdout, PAGE * len(urls))
         self.assertTrue(wait_until(lambda: len(self.connects()) == len(urls)), self.connects())
 
+    def test_program_started_by_an_unlisted_shell_asks_for_itself(self):
+        self.serve("curl")
+        port = self.http.server_address[1]
+        run = subprocess.run(["sh", "-c", f"curl -sS http://127.0.0.1:{port}/ && echo done"],
+                             env=self.env(), capture_output=True, timeout=30)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout, PAGE + b"done\n")
+        self.assertTrue(self.proxy.saw(f"connect {TOKEN} 127.0.0.1 {port}"))
+
+    def test_proxy_that_is_not_listening_fails_the_connect_at_once(self):
+        closed = socket.socket()
+        closed.bind(("127.0.0.1", 0))
+        port = closed.getsockname()[1]
+        closed.close()
+
+        class Gone:
+            pass
+        gone = Gone()
+        gone.port = port
+        self.serve("curl", proxy=gone)
+        started = time.monotonic()
+        run = self.curl(f"http://127.0.0.1:{self.http.server_address[1]}/")
+        self.assertEqual(run.returncode, 7, run.stderr)
+        self.assertLess(time.monotonic() - started, 10)
+        self.assertIn(b"morvil: proxy server 127.0.0.1 port %d" % port, run.stderr)
+
+    def test_threads_connecting_at_once_all_go_through_the_proxy(self):
+        self.serve(PYTHON_NAME)
+        port = self.http.server_address[1]
+        run = self.python(f"""
+import socket, threading
+ok = []
+def worker():
+    for _ in range(10):
+        s = socket.create_connection(("127.0.0.1", {port}))
+        s.sendall(b"GET / HTTP/1.0\\r\\n\\r\\n")
+        data = b""
+        while chunk := s.recv(4096):
+            data += chunk
+        ok.append(data.endswith({PAGE!r}) and s.getpeername() == ("127.0.0.1", {port}))
+        s.close()
+threads = [threading.Thread(target=worker) for _ in range(8)]
+for t in threads: t.start()
+for t in threads: t.join()
+print(len(ok), all(ok))
+""")
+        self.assertEqual(run.stdout, "80 True\n", run.stderr)
+        self.assertTrue(wait_until(lambda: len(self.connects()) == 80))
+
     def test_unlisted_program_connects_directly(self):
         self.serve("curl")
         # The same program under another file name is not listed.
