@@ -7,6 +7,9 @@
 //                                     prints "bulk <MB/s>"
 //   lsp-bench overhead N              N connects to a loopback listener of its own;
 //                                     prints "overhead <median ns> <mean ns>"
+//   lsp-bench callcost N              N connects of an invalid descriptor to an IPv4 address:
+//                                     the call's own cost without the kernel's connect work;
+//                                     prints "callcost <ns per call>"
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -106,6 +109,15 @@ int Overhead(int count) {
   return 0;
 }
 
+int CallCost(int count) {
+  sockaddr_in target = Address("192.0.2.1", "80");
+  auto start = Clock::now();
+  for (int i = 0; i < count; ++i)
+    (void)connect(-1, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+  std::printf("callcost %.1f\n", Nanoseconds(Clock::now() - start) / count);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -114,6 +126,7 @@ int main(int argc, char** argv) {
   if (argc == 5 && std::strcmp(argv[1], "bulk") == 0)
     return Bulk(std::atoll(argv[2]), Address(argv[3], argv[4]));
   if (argc == 3 && std::strcmp(argv[1], "overhead") == 0) return Overhead(std::atoi(argv[2]));
+  if (argc == 3 && std::strcmp(argv[1], "callcost") == 0) return CallCost(std::atoi(argv[2]));
   std::fprintf(stderr, "usage: see the head of lsp_bench.cpp\n");
   return 2;
 }

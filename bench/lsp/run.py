@@ -124,6 +124,13 @@ def main():
         print(f"  no library:   median {p_med/1000:.2f} us, mean {p_mean/1000:.2f} us")
         print(f"  with library: median {u_med/1000:.2f} us, mean {u_mean/1000:.2f} us")
         print(f"  added:        median {(u_med-p_med)/1000:+.3f} us, mean {(u_mean-p_mean)/1000:+.3f} us")
+        # The same call without the kernel's connect work, so the hook's own cost shows.
+        plain_call = statistics.median(run([CLIENT, "callcost", "1000000"], base_env)[0]
+                                       for _ in range(ROUNDS))
+        hooked_call = statistics.median(run([CLIENT, "callcost", "1000000"], library_env)[0]
+                                        for _ in range(ROUNDS))
+        print(f"  connect() on a bad descriptor: {plain_call:.1f} ns plain, {hooked_call:.1f} ns "
+              f"with library ({hooked_call - plain_call:+.1f} ns)")
     finally:
         if server:
             server.kill()
