@@ -53,11 +53,11 @@ int OpenPipe() {
       if (real.getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
           peer.uid == ::geteuid())
         return fd;
-      real.close(fd);
+      __close(fd);
       return -1;
     }
     int error = errno;
-    real.close(fd);
+    __close(fd);
     // Refused: the one instance is serving another process (or a crashed server left its file).
     if ((error != ECONNREFUSED && error != EAGAIN) || waited >= kBusyRetryMs) return -1;
     timespec pause{0, kBusyPauseMs * 1000000L};
@@ -89,6 +89,6 @@ bool QueryAcceleration(AccReply& reply) {
       answered = got > 0 && ParseAccReply({answer, static_cast<size_t>(got)}, reply);
     }
   }
-  real.close(fd);
+  __close(fd);
   return answered;
 }

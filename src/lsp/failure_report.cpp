@@ -19,6 +19,5 @@ void ReportProxyFailure(const ProxyConfig& proxy, const char* what, int error) {
   char line[512];
   int n = std::snprintf(line, sizeof line, "morvil: proxy server %s port %u: %s: %s\n",
                         proxy.server, proxy.port, what, text);
-  if (n > 0)
-    (void)!Real().write(2, line, static_cast<size_t>(n) < sizeof line ? n : sizeof line - 1);
+  if (n > 0) (void)!__write(2, line, static_cast<size_t>(n) < sizeof line ? n : sizeof line - 1);
 }

@@ -85,7 +85,7 @@ LSP_EXPORT int connect(int fd, const sockaddr* address, socklen_t length) {
 
 LSP_EXPORT int close(int fd) {
   Forget(fd);
-  return Real().close(fd);
+  return __close(fd);
 }
 
 LSP_EXPORT int dup2(int old_fd, int new_fd) {
@@ -141,7 +141,7 @@ LSP_EXPORT int ppoll(pollfd* fds, nfds_t count, const timespec* timeout, const s
 
 LSP_EXPORT int poll(pollfd* fds, nfds_t count, int timeout_ms) {
   if (SocketTable::pending.load(std::memory_order_relaxed) == 0)
-    return Real().poll(fds, count, timeout_ms);
+    return __poll(fds, count, timeout_ms);
   timespec limit = FromMs(timeout_ms);
   return PollWithPending(fds, count, timeout_ms < 0 ? nullptr : &limit, nullptr);
 }
@@ -166,7 +166,7 @@ LSP_EXPORT int select(int nfds, fd_set* readfds, fd_set* writefds, fd_set* excep
                       timeval* timeout) {
   // The C library's own select, which also leaves the time not slept in `timeout`.
   if (SocketTable::pending.load(std::memory_order_relaxed) == 0)
-    return Real().select(nfds, readfds, writefds, exceptfds, timeout);
+    return __select(nfds, readfds, writefds, exceptfds, timeout);
   timespec limit{};
   if (timeout) limit = {timeout->tv_sec, timeout->tv_usec * 1000};
   return SelectWithPending(nfds, readfds, writefds, exceptfds, timeout ? &limit : nullptr, nullptr);
@@ -256,12 +256,12 @@ LSP_EXPORT ssize_t recv(int fd, void* data, size_t size, int flags) {
 }
 
 LSP_EXPORT ssize_t write(int fd, const void* data, size_t size) {
-  if (!IsRelayed(fd)) return Real().write(fd, data, size);
+  if (!IsRelayed(fd)) return __write(fd, data, size);
   return sendto(fd, data, size, 0, nullptr, 0);
 }
 
 LSP_EXPORT ssize_t read(int fd, void* data, size_t size) {
-  if (!IsRelayed(fd)) return Real().read(fd, data, size);
+  if (!IsRelayed(fd)) return __read(fd, data, size);
   return recvfrom(fd, data, size, 0, nullptr, nullptr);
 }
 

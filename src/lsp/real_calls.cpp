@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,7 +18,7 @@ void Resolve(F& slot, const char* name) {
   if (slot == nullptr) {
     // Without the C library's own call the process cannot go on sanely.
     static const char kMessage[] = "sorvan_lsp: a C library socket call is missing\n";
-    (void)!::syscall(SYS_write, 2, kMessage, sizeof kMessage - 1);
+    (void)!__write(2, kMessage, sizeof kMessage - 1);
     ::abort();
   }
 }
@@ -27,14 +26,11 @@ void Resolve(F& slot, const char* name) {
 void ResolveAll() {
   Resolve(g_real.socket, "socket");
   Resolve(g_real.connect, "connect");
-  Resolve(g_real.close, "close");
   Resolve(g_real.dup2, "dup2");
   Resolve(g_real.dup3, "dup3");
   Resolve(g_real.getpeername, "getpeername");
   Resolve(g_real.getsockopt, "getsockopt");
-  Resolve(g_real.poll, "poll");
   Resolve(g_real.ppoll, "ppoll");
-  Resolve(g_real.select, "select");
   Resolve(g_real.pselect, "pselect");
   Resolve(g_real.epoll_ctl, "epoll_ctl");
   Resolve(g_real.send, "send");
@@ -45,8 +41,6 @@ void ResolveAll() {
   Resolve(g_real.recvmsg, "recvmsg");
   Resolve(g_real.sendmmsg, "sendmmsg");
   Resolve(g_real.recvmmsg, "recvmmsg");
-  Resolve(g_real.read, "read");
-  Resolve(g_real.write, "write");
 }
 
 }  // namespace

@@ -71,9 +71,8 @@ void SocketTable::Release(int fd) {
   SocketEntry& entry = entries[fd];
   if (entry.kind.load() == SocketKind::kNone) return;
   if (entry.kind.load() == SocketKind::kTcpPending) pending.fetch_sub(1);
-  const RealCalls& real = Real();
-  if (entry.done_fd >= 0) real.close(entry.done_fd);
-  if (entry.control_fd >= 0) real.close(entry.control_fd);
+  if (entry.done_fd >= 0) __close(entry.done_fd);
+  if (entry.control_fd >= 0) __close(entry.control_fd);
   uint32_t generation = entry.generation + 1;
   entry.kind.store(SocketKind::kNone, std::memory_order_release);
   entry.generation = generation;

@@ -37,7 +37,7 @@ bool ProxyAddressFor(int fd, const ProxyConfig& proxy, sockaddr_storage& address
   if (status < 0 || descriptor < 0 || replacement < 0) return false;
   bool ok = fcntl(replacement, F_SETFL, status) == 0 &&
             Real().dup3(replacement, fd, (descriptor & FD_CLOEXEC) ? O_CLOEXEC : 0) == fd;
-  Real().close(replacement);
+  __close(replacement);
   if (!ok) return false;
   std::memcpy(&address, &proxy.address, proxy.length);
   length = proxy.length;
@@ -107,7 +107,7 @@ void FinishPending(const PendingConnect& job, int error) {
     (void)Real().epoll_ctl(r.epoll_fd, EPOLL_CTL_MOD, job.fd, &r.event);
   }
   uint64_t one = 1;
-  (void)!Real().write(entry->done_fd, &one, sizeof one);
+  (void)!__write(entry->done_fd, &one, sizeof one);
 }
 
 void* RunPending(void* argument) {
@@ -119,7 +119,7 @@ void* RunPending(void* argument) {
         Socks5Handshake(job->own_fd, *job->proxy, socks5::kCommandConnect,
                         reinterpret_cast<const sockaddr*>(&job->destination), nullptr, deadline);
   FinishPending(*job, error);
-  Real().close(job->own_fd);
+  __close(job->own_fd);
   std::free(job);
   return nullptr;
 }
@@ -153,8 +153,8 @@ int ConnectNonBlocking(int fd, const sockaddr* destination, socklen_t length,
   SocketEntry* entry = SocketTable::Claim(fd);
   if (job == nullptr || own < 0 || done < 0 || entry == nullptr) {
     SocketTable::Unlock();
-    if (own >= 0) Real().close(own);
-    if (done >= 0) Real().close(done);
+    if (own >= 0) __close(own);
+    if (done >= 0) __close(done);
     std::free(job);
     ::shutdown(fd, SHUT_RDWR);
     return Fail(proxy, "connect", ENOMEM);

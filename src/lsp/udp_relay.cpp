@@ -59,7 +59,7 @@ bool EnsureAssociation(int fd, const ProxyConfig& proxy) {
     if (!ConvertToFamily(bound_address, family, relay, relay_length)) error = EAFNOSUPPORT;
   }
   if (error != 0) {
-    real.close(control);
+    __close(control);
     ReportProxyFailure(proxy, "UDP association", error);
     errno = ENETUNREACH;
     return false;
@@ -67,7 +67,7 @@ bool EnsureAssociation(int fd, const ProxyConfig& proxy) {
   TableLock lock;
   SocketEntry* entry = SocketTable::Claim(fd);
   if (entry == nullptr) {
-    real.close(control);
+    __close(control);
     errno = ENOBUFS;
     return false;
   }
