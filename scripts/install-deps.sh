@@ -11,6 +11,7 @@ packages=(
   xvfb xauth x11-utils xdotool openbox
   dbus dbus-x11 gsettings-desktop-schemas glib-networking libglib2.0-bin iputils-ping
   desktop-file-utils
+  proxychains4
 )
 
 missing=()

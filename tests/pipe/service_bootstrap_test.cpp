@@ -44,6 +44,11 @@ class ServiceBootstrapTest : public ::testing::Test {
     for (const char* program : {"Caddow.exe", "morvil-backend-service", "pellix.exe"})
       std::filesystem::create_symlink(bin / program, home_.path(std::string("app/") + program));
     std::filesystem::create_symlink(bin / "pellix.exe", home_.path("bare/pellix.exe"));
+    // The installer installs only a library that is there.
+    for (const char* dir : {"app", "bare"})
+      std::filesystem::create_symlink(bin / "sorvan_lsp.so",
+                                      home_.path(std::string(dir) + "/sorvan_lsp.so"));
+    ::setenv("XDG_DATA_HOME", home_.path("data").c_str(), 1);
   }
   void TearDown() override {
     StopService();
@@ -123,10 +128,19 @@ TEST_F(ServiceBootstrapTest, InstallerTakesOnlyItsOwnArguments) {
     EXPECT_EQ(ShellExecuteAndWait(u"open", installer, arguments, 0, 5000), 2);
   }
   EXPECT_EQ(Installed(), "");
+  // The named library must exist (as sorvan_lsp.so beside the name given); a blank in its
+  // directory is fine, the preload list names it through a link of its own.
   EXPECT_EQ(ShellExecuteAndWait(u"open", installer,
                                 u"-i -a -n \"sorvan_lsp\" -d32 \"/x y/sorvan_lsp.dll\"", 0, 5000),
+            1);
+  std::filesystem::create_directory(home_.path("x y"));
+  std::filesystem::create_symlink(BinDirectory() / "sorvan_lsp.so",
+                                  home_.path("x y/sorvan_lsp.so"));
+  Text named = Dir("x y") + u"/sorvan_lsp.dll";
+  EXPECT_EQ(ShellExecuteAndWait(u"open", installer,
+                                u"-i -a -n \"sorvan_lsp\" -d32 \"" + named + u"\"", 0, 5000),
             0);
-  EXPECT_EQ(Installed(), "sorvan_lsp /x y/sorvan_lsp.dll\n");
+  EXPECT_EQ(Installed(), "sorvan_lsp " + ToUtf8(named) + "\n");
 }
 
 TEST_F(ServiceBootstrapTest, ServiceDownIsStartedByTheStarter) {

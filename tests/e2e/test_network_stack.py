@@ -1,0 +1,330 @@
+"""The network-stack library on loopback: listed programs reach their peers through a SOCKS5
+proxy with the token, unlisted ones and programs started while morvil is not running connect
+directly, and a proxy that refuses the token fails the connection as a refused one would.
+
+The acceleration pipe is served by tools/acc-server (the request server without a window), the
+proxy is tests/support/socks5_test_server.py. Loopback peers count as remote here
+(MORVIL_LSP_PROXY_LOOPBACK=1), so that everything stays on this machine.
+"""
+
+import http.server
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from harness import BIN_DIR, wait_until
+
+SUPPORT_DIR = os.path.join(os.path.dirname(__file__), "..", "support")
+LIBRARY = os.path.join(BIN_DIR, "sorvan_lsp.so")
+TOKEN = "t0ken-42"
+PYTHON_NAME = os.path.basename(os.path.realpath(sys.executable))
+PAGE = b"<html>through the proxy</html>"
+
+
+class _Page(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(PAGE)))
+        self.end_headers()
+        self.wfile.write(PAGE)
+
+    def log_message(self, *args):
+        pass
+
+
+class _Http6Server(http.server.ThreadingHTTPServer):
+    address_family = socket.AF_INET6
+
+
+def _udp_echo(sock):
+    while True:
+        try:
+            data, peer = sock.recvfrom(65536)
+        except OSError:
+            return
+        sock.sendto(data, peer)
+
+
+class Proxy:
+    """The SOCKS5 test server; its log lines collect in `lines`."""
+
+    def __init__(self, password=TOKEN):
+        self.proc = subprocess.Popen(
+            [sys.executable, os.path.join(SUPPORT_DIR, "socks5_test_server.py"), "--user", TOKEN,
+             "--password", password], stdout=subprocess.PIPE, text=True)
+        self.port = int(self.proc.stdout.readline())
+        self.lines = []
+        threading.Thread(target=self._collect, daemon=True).start()
+
+    def _collect(self):
+        for line in self.proc.stdout:
+            self.lines.append(line.strip())
+
+    def saw(self, line, timeout=5.0):
+        return wait_until(lambda: line in self.lines, timeout=timeout)
+
+    def close(self):
+        self.proc.kill()
+        self.proc.wait()
+        self.proc.stdout.close()
+
+
+class NetworkStackTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.http = http.server.ThreadingHTTPServer(("127.0.0.1", 0), _Page)
+        cls.http6 = _Http6Server(("::1", 0), _Page)
+        for server in (cls.http, cls.http6):
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+        cls.udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        cls.udp.bind(("127.0.0.1", 0))
+        threading.Thread(target=_udp_echo, args=(cls.udp,), daemon=True).start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.http.shutdown()
+        cls.http6.shutdown()
+        cls.udp.close()
+
+    def setUp(self):
+        self.scratch = tempfile.mkdtemp(prefix="morvil-lsp-")
+        self.runtime = os.path.join(self.scratch, "runtime")
+        os.mkdir(self.runtime, 0o700)
+        self.server = None
+        self.proxy = Proxy()
+        self.addCleanup(self.proxy.close)
+        self.addCleanup(shutil.rmtree, self.scratch, True)
+
+    def tearDown(self):
+        if self.server:
+            self.server.kill()
+            self.server.wait()
+            self.server.stdout.close()
+
+    def serve(self, processes, proxy=None, token=TOKEN):
+        """Starts the acceleration server with these settings."""
+        proxy = proxy or self.proxy
+        self.server = subprocess.Popen(
+            [os.path.join(BIN_DIR, "acc-server"), f"acc.processes={processes}",
+             "acc.proxy_server=127.0.0.1", f"acc.proxy_port={proxy.port}",
+             f"acc.proxy_token={token}"],
+            env=self.env(preload=False), stdout=subprocess.PIPE, text=True)
+        # The server's own diagnostic lines may come first; they are drained afterwards.
+        self.assertTrue(wait_until(lambda: self.server.stdout.readline().strip() == "ready"))
+        threading.Thread(target=self.server.stdout.read, daemon=True).start()
+
+    def env(self, preload=True):
+        env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, MORVIL_LSP_PROXY_LOOPBACK="1")
+        if preload:
+            env["LD_PRELOAD"] = LIBRARY
+        return env
+
+    def curl(self, url, program="curl"):
+        return subprocess.run([program, "-sS", "--max-time", "20", url], env=self.env(),
+                              capture_output=True, timeout=30)
+
+    def python(self, script):
+        return subprocess.run([sys.executable, "-c", script], env=self.env(),
+                              capture_output=True, text=True, timeout=30)
+
+    def connects(self):
+        return [line for line in self.proxy.lines if line.startswith("connect ")]
+
+    def test_listed_curl_fetches_through_the_proxy_with_the_token(self):
+        self.serve("curl,udp-probe")
+        port = self.http.server_address[1]
+        run = self.curl(f"http://127.0.0.1:{port}/page")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout, PAGE)
+        self.assertTrue(self.proxy.saw(f"auth ok {TOKEN}"))
+        self.assertTrue(self.proxy.saw(f"connect {TOKEN} 127.0.0.1 {port}"))
+        self.assertEqual(run.stderr, b"")
+
+    def test_ipv6_destination_goes_through_an_ipv4_proxy(self):
+        self.serve("curl")
+        port = self.http6.server_address[1]
+        run = self.curl(f"http://[::1]:{port}/")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout, PAGE)
+        self.assertTrue(self.proxy.saw(f"connect {TOKEN} ::1 {port}"))
+
+    def test_udp_datagrams_travel_through_the_association(self):
+        self.serve("curl,udp-probe")
+        port = self.udp.getsockname()[1]
+        run = subprocess.run([os.path.join(BIN_DIR, "udp-probe"), "127.0.0.1", str(port), "3"],
+                             env=self.env(), capture_output=True, text=True, timeout=30)
+        # The echo's source must read as the peer itself, not as the relay.
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertTrue(self.proxy.saw(f"udp {TOKEN} 127.0.0.1 {port} 7"))
+        self.assertEqual(sum(1 for l in self.proxy.lines if l.startswith("udp-associate")), 1)
+
+    def test_launcher_preloads_the_library(self):
+        self.serve("curl")
+        env = self.env(preload=False)
+        run = subprocess.run([os.path.join(BIN_DIR, "morvil-run"), "curl", "-sS",
+                              f"http://127.0.0.1:{self.http.server_address[1]}/"],
+                             env=env, capture_output=True, timeout=30)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout, PAGE)
+        self.assertTrue(self.proxy.saw(f"connect {TOKEN} 127.0.0.1 {self.http.server_address[1]}"))
+
+    def test_connected_udp_socket_reads_and_writes_through_the_association(self):
+        self.serve("udp-probe")
+        port = self.udp.getsockname()[1]
+        run = subprocess.run([os.path.join(BIN_DIR, "udp-probe"), "--connected", "127.0.0.1",
+                              str(port), "2"],
+                             env=self.env(), capture_output=True, text=True, timeout=30)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertTrue(self.proxy.saw(f"udp {TOKEN} 127.0.0.1 {port} 7"))
+
+    def test_parallel_transfers_each_go_through_the_proxy(self):
+        self.serve("curl")
+        port = self.http.server_address[1]
+        urls = [f"http://127.0.0.1:{port}/{i}" for i in range(24)]
+        run = subprocess.run(["curl", "-sS", "--parallel", "--parallel-max", "12", *urls],
+                             env=self.env(), capture_output=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout, PAGE * len(urls))
+        self.assertTrue(wait_until(lambda: len(self.connects()) == len(urls)), self.connects())
+
+    def test_program_started_by_an_unlisted_shell_asks_for_itself(self):
+        self.serve("curl")
+        port = self.http.server_address[1]
+        run = subprocess.run(["sh", "-c", f"curl -sS http://127.0.0.1:{port}/ && echo done"],
+                             env=self.env(), capture_output=True, timeout=30)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout, PAGE + b"done\n")
+        self.assertTrue(self.proxy.saw(f"connect {TOKEN} 127.0.0.1 {port}"))
+
+    def test_proxy_that_is_not_listening_fails_the_connect_at_once(self):
+        closed = socket.socket()
+        closed.bind(("127.0.0.1", 0))
+        port = closed.getsockname()[1]
+        closed.close()
+
+        class Gone:
+            pass
+        gone = Gone()
+        gone.port = port
+        self.serve("curl", proxy=gone)
+        started = time.monotonic()
+        run = self.curl(f"http://127.0.0.1:{self.http.server_address[1]}/")
+        self.assertEqual(run.returncode, 7, run.stderr)
+        self.assertLess(time.monotonic() - started, 10)
+        self.assertIn(b"morvil: proxy server 127.0.0.1 port %d" % port, run.stderr)
+
+    def test_threads_connecting_at_once_all_go_through_the_proxy(self):
+        self.serve(PYTHON_NAME)
+        port = self.http.server_address[1]
+        run = self.python(f"""
+import socket, threading
+ok = []
+def worker():
+    for _ in range(10):
+        s = socket.create_connection(("127.0.0.1", {port}))
+        s.sendall(b"GET / HTTP/1.0\\r\\n\\r\\n")
+        data = b""
+        while chunk := s.recv(4096):
+            data += chunk
+        ok.append(data.endswith({PAGE!r}) and s.getpeername() == ("127.0.0.1", {port}))
+        s.close()
+threads = [threading.Thread(target=worker) for _ in range(8)]
+for t in threads: t.start()
+for t in threads: t.join()
+print(len(ok), all(ok))
+""")
+        self.assertEqual(run.stdout, "80 True\n", run.stderr)
+        self.assertTrue(wait_until(lambda: len(self.connects()) == 80))
+
+    def test_unlisted_program_connects_directly(self):
+        self.serve("curl")
+        # The same program under another file name is not listed.
+        fetcher = os.path.join(self.scratch, "fetcher")
+        shutil.copy(shutil.which("curl"), fetcher)
+        run = self.curl(f"http://127.0.0.1:{self.http.server_address[1]}/", program=fetcher)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout, PAGE)
+        time.sleep(0.2)
+        self.assertEqual(self.proxy.lines, [])
+
+    def test_wrong_token_fails_like_a_refused_connection_and_is_reported_once(self):
+        self.serve("curl", token="wrong")
+        run = self.curl(f"http://127.0.0.1:{self.http.server_address[1]}/")
+        self.assertEqual(run.returncode, 7, run.stderr)  # curl: could not connect
+        self.assertTrue(self.proxy.saw("auth refused wrong"))
+        self.assertEqual(run.stderr.count(b"morvil: proxy server 127.0.0.1"), 1, run.stderr)
+
+    def test_program_keeps_working_when_morvil_is_not_running(self):
+        run = self.curl(f"http://127.0.0.1:{self.http.server_address[1]}/")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout, PAGE)
+        self.assertEqual(run.stderr, b"")
+        self.assertEqual(self.proxy.lines, [])
+
+    def test_blocking_nonblocking_and_epoll_sockets_see_the_real_peer(self):
+        self.serve(PYTHON_NAME)
+        port = self.http.server_address[1]
+        run = self.python(f"""
+import os, select, socket
+dest = ("127.0.0.1", {port})
+request = b"GET / HTTP/1.0\\r\\n\\r\\n"
+
+def fetch(s):
+    s.setblocking(True)
+    s.sendall(request)
+    data = b""
+    while chunk := s.recv(4096):
+        data += chunk
+    return data.endswith({PAGE!r})
+
+# Blocking connect.
+s = socket.create_connection(dest)
+print("blocking", s.getpeername() == dest, fetch(s))
+
+# Non-blocking connect, waited for with select.
+s = socket.socket(); s.setblocking(False)
+print("inprogress", s.connect_ex(dest) == 115)
+_, w, _ = select.select([], [s], [], 10)
+print("select", w == [s], s.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR), s.getpeername() == dest, fetch(s))
+
+# Non-blocking connect, registered with epoll while the handshake runs.
+s = socket.socket(); s.setblocking(False)
+s.connect_ex(dest)
+ep = select.epoll(); ep.register(s.fileno(), select.EPOLLOUT | select.EPOLLET)
+events = ep.poll(10)
+print("epoll", events == [(s.fileno(), select.EPOLLOUT)], s.getpeername() == dest, fetch(s))
+
+# A forked child goes through the proxy too.
+pid = os.fork()
+if pid == 0:
+    os._exit(0 if fetch(socket.create_connection(dest)) else 1)
+print("fork", os.waitpid(pid, 0)[1] == 0)
+""")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout.split("\n"), [
+            "blocking True True", "inprogress True", "select True 0 True True",
+            "epoll True True True", "fork True", ""])
+        self.assertEqual(len(self.connects()), 4)
+
+    def test_nonblocking_connect_to_a_refusing_proxy_reports_refused(self):
+        self.serve(PYTHON_NAME, token="wrong")
+        run = self.python(f"""
+import select, socket
+s = socket.socket(); s.setblocking(False)
+s.connect_ex(("127.0.0.1", {self.http.server_address[1]}))
+p = select.poll(); p.register(s, select.POLLOUT)
+events = p.poll(10000)
+print(bool(events), s.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR))
+""")
+        self.assertEqual(run.stdout, "True 111\n", run.stderr)  # ECONNREFUSED
+        self.assertIn("morvil: proxy server", run.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
