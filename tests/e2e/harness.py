@@ -307,4 +307,16 @@ class E2ETest(unittest.TestCase):
     def morvil(self, pages, **kw):
         m = Morvil(self.x, pages, **kw)
         self.addCleanup(m.close)
+        self.addCleanup(self._print_logs_on_failure, m)
         return m
+
+    def _print_logs_on_failure(self, m):
+        """The program's own output, shown beside a failure (runs before the copy is removed)."""
+        result = getattr(self._outcome, "result", None)
+        failed = result and any(test is self for test, _ in result.failures + result.errors)
+        if not failed:
+            return
+        for name in sorted(os.listdir(m.root)):
+            if name.endswith(".log"):
+                with open(os.path.join(m.root, name), errors="replace") as f:
+                    print(f"--- {name}\n{f.read()[-4000:]}")

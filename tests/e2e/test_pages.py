@@ -83,7 +83,7 @@ class PagesTest(E2ETest):
             "type('port', '8080'); click('save-proxy'); look('saved');",
             "click('toggle');",
             "look('started');",
-        ], programs=("Caddow.exe", "pellix.exe", "morvil-backend-service"))
+        ], programs=("Caddow.exe", "pellix.exe", "morvil-backend-service", "sorvan_lsp.so"))
         self.addCleanup(subprocess.run, ["pkill", "-f", os.path.join(m.root, "morvil-backend")])
         self.assertTrue(wait_until(lambda: "done" in (m.result("seen.json") or {}), timeout=40))
         seen = m.result("seen.json")

@@ -87,7 +87,8 @@ class AccelerationTest(E2ETest):
                 probe.put('disconnect', ext.PipeClientDisconnect(pipe));
                 probe.put('init_service', ext.InitService());
                 probe.save();""")},
-            extra_programs=("Caddow.exe", "pellix.exe", "morvil-backend-service"))
+            extra_programs=("Caddow.exe", "pellix.exe", "morvil-backend-service",
+                            "sorvan_lsp.so"))
         m.extra_env["XDG_STATE_HOME"] = os.path.join(m.root, "state")
         m.start()
         r = m.result(timeout=30)
