@@ -5,6 +5,7 @@ setting, the backend service bootstrap."""
 
 import configparser
 import os
+import re
 import subprocess
 
 from harness import E2ETest, wait_until
@@ -136,3 +137,39 @@ class PagesTest(E2ETest):
         mode = subprocess.run(["gsettings", "get", "org.gnome.system.proxy", "mode"], env=env,
                               capture_output=True, text=True).stdout.strip()
         self.assertEqual(mode, "'auto'")
+
+
+class PagesTrayTest(E2ETest):
+    """The main page in the notification area, with the tray test peer as the desktop's tray."""
+
+    def setUp(self):
+        super().setUp()
+        from test_tray import PEER, PrivateSessionBus
+        if not os.path.exists(PEER):
+            self.skipTest("tray-test-peer is not built")
+        self.bus = PrivateSessionBus()
+        self.addCleanup(self.bus.close)
+
+    def test_close_to_tray_open_again_and_exit_from_its_menu(self):
+        m = self.morvil(product_pages(["look('loaded');", "click('close'); look('closed');"]))
+        m.extra_env.update(XDG_CONFIG_HOME=os.path.join(m.root, "config"))
+        plain_env = m.env
+        m.env = lambda: self.bus.env(plain_env())
+        proc = m.start()
+        self.assertTrue(wait_until(lambda: "done" in (m.result("seen.json") or {}), timeout=40))
+        wid = m.find_window()
+        self.assertTrue(wait_until(lambda: not m.info(wid).viewable), "closing did not hide")
+        item = wait_until(lambda: [l.split("\t")[2] for l in self.bus.lines()
+                                   if l.startswith("item\t")])
+        self.assertTrue(item, self.bus.lines())
+        service = item[0]
+        layout = self.bus.call(service, "/MenuBar", "com.canonical.dbusmenu.GetLayout",
+                               "0", "10", "@as []")
+        self.assertEqual(re.findall(r"'label': <'([^']*)'>", layout), ["Open", "Exit"], layout)
+        ids = [int(i) for i in re.findall(r"\((\d+), \{'label'", layout)]
+        self.bus.call(service, "/MenuBar", "com.canonical.dbusmenu.Event", str(ids[0]),
+                      "clicked", "<0>", "0")
+        self.assertTrue(wait_until(lambda: m.info(wid).viewable), "Open did not show the window")
+        self.bus.call(service, "/MenuBar", "com.canonical.dbusmenu.Event", str(ids[1]),
+                      "clicked", "<0>", "0")
+        self.assertEqual(proc.wait(20), 0)
