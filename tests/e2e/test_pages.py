@@ -9,6 +9,7 @@ import re
 import subprocess
 
 from harness import E2ETest, wait_until
+from test_tray import OnPrivateBusTest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -139,22 +140,12 @@ class PagesTest(E2ETest):
         self.assertEqual(mode, "'auto'")
 
 
-class PagesTrayTest(E2ETest):
+class PagesTrayTest(OnPrivateBusTest):
     """The main page in the notification area, with the tray test peer as the desktop's tray."""
-
-    def setUp(self):
-        super().setUp()
-        from test_tray import PEER, PrivateSessionBus
-        if not os.path.exists(PEER):
-            self.skipTest("tray-test-peer is not built")
-        self.bus = PrivateSessionBus()
-        self.addCleanup(self.bus.close)
 
     def test_close_to_tray_open_again_and_exit_from_its_menu(self):
         m = self.morvil(product_pages(["look('loaded');", "click('close'); look('closed');"]))
         m.extra_env.update(XDG_CONFIG_HOME=os.path.join(m.root, "config"))
-        plain_env = m.env
-        m.env = lambda: self.bus.env(plain_env())
         proc = m.start()
         self.assertTrue(wait_until(lambda: "done" in (m.result("seen.json") or {}), timeout=40))
         wid = m.find_window()

@@ -59,7 +59,9 @@ class PrivateSessionBus:
             p.wait(5)
 
 
-class TrayOnTheDesktopTest(E2ETest):
+class OnPrivateBusTest(E2ETest):
+    """Tests whose programs talk to the test peer on a private session bus."""
+
     def setUp(self):
         super().setUp()
         if not os.path.exists(PEER):
@@ -67,10 +69,16 @@ class TrayOnTheDesktopTest(E2ETest):
         self.bus = PrivateSessionBus()
         self.addCleanup(self.bus.close)
 
-    def test_icon_tooltip_activation_menu_choice_and_balloon(self):
-        m = self.morvil({"probe.js": "@probe.js", "index.html": TRAY_PAGE})
+    def morvil(self, pages, **kw):
+        m = super().morvil(pages, **kw)
         plain_env = m.env
         m.env = lambda: self.bus.env(plain_env())
+        return m
+
+
+class TrayOnTheDesktopTest(OnPrivateBusTest):
+    def test_icon_tooltip_activation_menu_choice_and_balloon(self):
+        m = self.morvil({"probe.js": "@probe.js", "index.html": TRAY_PAGE})
         m.start()
         self.assertIsNotNone(m.result())
         item = wait_until(lambda: [l.split("\t")[2] for l in self.bus.lines()
@@ -111,8 +119,6 @@ class TrayOnTheDesktopTest(E2ETest):
         m = self.morvil({"probe.js": "@probe.js", "index.html": page("""
             ext.ShowTray('T', 'A,1'); ext.ShowTip('t', 'x', 60000); probe.save();
             setTimeout(function () { ext.CloseWindow(0); }, 500);""")})
-        plain_env = m.env
-        m.env = lambda: self.bus.env(plain_env())
         proc = m.start()
         self.assertIsNotNone(m.result())
         self.assertEqual(proc.wait(20), 0)
