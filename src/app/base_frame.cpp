@@ -84,10 +84,5 @@ void CBaseFrame::Ping(const Text& host, int32_t count, int32_t timeout) {
 }
 
 int32_t CBaseFrame::DoNewInstance(bool modal, const Text& url, const Text& selector) {
-  if (modal) {
-    CBaseFrame frame(url, selector, this);
-    return static_cast<int32_t>(frame.DoModal());
-  }
-  ShowModeless(new CBaseFrame(url, selector, this), this);
-  return 0;
+  return OpenInstance<CBaseFrame>(modal, url, selector);
 }

@@ -272,12 +272,7 @@ void CBaseDHtmlDlg::DoDragWindow() {
 }
 
 int32_t CBaseDHtmlDlg::DoNewInstance(bool modal, const Text& url, const Text& selector) {
-  if (modal) {
-    CBaseDHtmlDlg dialog(url, selector, this);
-    return static_cast<int32_t>(dialog.DoModal());
-  }
-  ShowModeless(new CBaseDHtmlDlg(url, selector, this), this);
-  return 0;
+  return OpenInstance<CBaseDHtmlDlg>(modal, url, selector);
 }
 
 void CBaseDHtmlDlg::ShowModeless(CBaseDHtmlDlg* dialog, TopLevelWindow* owner) {

@@ -63,6 +63,17 @@ class CBaseDHtmlDlg : public HtmlDialog {
   // Creates `dialog` as a modeless window owned by this one, shows it and lets it delete itself
   // once its window is gone.
   static void ShowModeless(CBaseDHtmlDlg* dialog, TopLevelWindow* owner);
+  // DoNewInstance for a page window class: a modal `Dialog` returns its code when it ends; a
+  // modeless one is shown and 0 returned at once.
+  template <typename Dialog>
+  int32_t OpenInstance(bool modal, const Text& url, const Text& selector) {
+    if (modal) {
+      Dialog dialog(url, selector, this);
+      return static_cast<int32_t>(dialog.DoModal());
+    }
+    ShowModeless(new Dialog(url, selector, this), this);
+    return 0;
+  }
 
   // Fits the window to the page that completed; `done` runs when the layout has finished (or was
   // skipped), never for a window that is gone.

@@ -1,7 +1,6 @@
 #include "html/base_dhtml_pg_dlg.h"
 
-#include <cstdio>
-
+#include "base/diagnostic.h"
 #include "base/path.h"
 #include "framework/win_api.h"
 #include "framework/window_registry.h"
@@ -181,12 +180,7 @@ BOOL CBaseDHtmlPgDlg::OnCommand(WPARAM wparam, LPARAM lparam) {
 }
 
 int32_t CBaseDHtmlPgDlg::DoNewInstance(bool modal, const Text& url, const Text& selector) {
-  if (modal) {
-    CBaseDHtmlPgDlg dialog(url, selector, this);
-    return static_cast<int32_t>(dialog.DoModal());
-  }
-  ShowModeless(new CBaseDHtmlPgDlg(url, selector, this), this);
-  return 0;
+  return OpenInstance<CBaseDHtmlPgDlg>(modal, url, selector);
 }
 
 Text CBaseDHtmlPgDlg::GetCurrWindowText() {
@@ -203,8 +197,7 @@ bool CBaseDHtmlPgDlg::IsVisible() {
 
 int32_t CBaseDHtmlPgDlg::SendMessageTo(int32_t window, int32_t message, int32_t wparam,
                                        int32_t lparam) {
-  std::printf("%d - >%d\n", message, wparam);
-  std::fflush(stdout);
+  PrintDiagnostic(std::to_string(message) + " - >" + std::to_string(wparam) + "\n");
   return static_cast<int32_t>(SendMessageW(static_cast<HWND>(window), static_cast<UINT>(message),
                                            static_cast<WPARAM>(wparam),
                                            static_cast<LPARAM>(lparam)));

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "net/net_diagnostic.h"
+#include "base/diagnostic.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ int RunPingTask(std::unique_ptr<PingTask> task) {
   std::snprintf(summary, sizeof summary,
                 "need varg time : %d, \n test times : %d, timeout: %d, less: %d\n",
                 task->roundTripTime, count, task->failures, task->quenchReplies);
-  WriteNetDiagnostic(summary);
+  PrintDiagnostic(summary);
   Deliver(*task, task->roundTripTime, task->quenchReplies);
   return 0;
 }

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "net/net_diagnostic.h"
+#include "base/diagnostic.h"
 #include "platform/desktop_proxy_settings.h"
 
 namespace {
@@ -35,11 +35,10 @@ uint32_t CProxyConfig::Refresh() {
   if (settings) {
     flags = settings->QueryFlags();
   } else {
-    WriteNetDiagnostic(FailureText(settings.error().code));
+    PrintDiagnostic(FailureText(settings.error().code));
   }
-  if (flags & DesktopProxySettings::kAutoProxyUrl)
-    WriteNetDiagnostic("PROXY_TYPE_AUTO_PROXY_URL\n");
-  if (flags & DesktopProxySettings::kAutoDetect) WriteNetDiagnostic("PROXY_TYPE_AUTO_DETECT\n");
+  if (flags & DesktopProxySettings::kAutoProxyUrl) PrintDiagnostic("PROXY_TYPE_AUTO_PROXY_URL\n");
+  if (flags & DesktopProxySettings::kAutoDetect) PrintDiagnostic("PROXY_TYPE_AUTO_DETECT\n");
   m_dwProxyType = flags;
   return m_dwProxyType;
 }
@@ -64,6 +63,6 @@ void CProxyConfig::ShowFailure(int code) {
   if (m_showMessage) {
     m_showMessage(FromUtf8(text));
   } else {
-    WriteNetDiagnostic(text);
+    PrintDiagnostic(text);
   }
 }

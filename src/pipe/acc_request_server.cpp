@@ -4,8 +4,8 @@
 #include <system_error>
 #include <thread>
 
+#include "base/diagnostic.h"
 #include "base/split.h"
-#include "pipe/pipe_diagnostic.h"
 #include "pipe/server_pipe.h"
 #include "services/pairs.h"
 

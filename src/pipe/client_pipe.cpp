@@ -3,8 +3,8 @@
 #include <memory>
 #include <mutex>
 
+#include "base/diagnostic.h"
 #include "pipe/named_pipe_table.h"
-#include "pipe/pipe_diagnostic.h"
 #include "pipe/pipe_message.h"
 #include "platform/pipe_client.h"
 

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "pipe/pipe_diagnostic.h"
+#include "base/diagnostic.h"
 
 std::vector<std::byte> EncodePipeMessage(TextView text) {
   std::vector<std::byte> bytes;

@@ -2,8 +2,8 @@
 
 #include <memory>
 
+#include "base/diagnostic.h"
 #include "pipe/named_pipe_table.h"
-#include "pipe/pipe_diagnostic.h"
 #include "pipe/pipe_message.h"
 #include "platform/pipe_server_instance.h"
 

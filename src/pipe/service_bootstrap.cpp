@@ -1,7 +1,7 @@
 #include "pipe/service_bootstrap.h"
 
+#include "base/diagnostic.h"
 #include "pipe/client_pipe.h"
-#include "pipe/pipe_diagnostic.h"
 #include "services/shell_execute.h"
 #include "services/special_folders.h"
 

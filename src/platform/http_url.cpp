@@ -4,6 +4,8 @@
 
 #include <charconv>
 
+#include "base/percent_encoding.h"
+
 std::optional<HttpUrlParts> ParseHttpUrl(std::string_view url) {
   HttpUrlParts parts;
   std::string_view rest;
@@ -54,20 +56,11 @@ std::optional<HttpUrlParts> ParseHttpUrl(std::string_view url) {
 }
 
 std::string RequestUrlFor(const HttpUrlParts& parts) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   const bool tls = parts.https_scheme || parts.port == 443;
   std::string url = tls ? "https://" : "http://";
   url += parts.host;
   url += ':';
   url += std::to_string(parts.port);
-  for (unsigned char c : parts.object) {
-    if (c <= 0x20 || c >= 0x7F) {
-      url += '%';
-      url += kHex[c >> 4];
-      url += kHex[c & 0xF];
-    } else {
-      url += static_cast<char>(c);
-    }
-  }
+  url += PercentEncode(parts.object, [](unsigned char c, bool) { return c <= 0x20 || c >= 0x7F; });
   return url;
 }
