@@ -49,6 +49,22 @@ std::string WindowName(Window window) {
   return name;
 }
 
+// An embedded client (a tray icon's plug, which carries the tool-tip text as its name) is part
+// of another window, not a top-level window of its own.
+bool IsEmbedded(Window window) {
+  Display* dpy = Dpy();
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  bool embedded = XGetWindowProperty(dpy, window, Intern("_XEMBED_INFO"), 0, 0, False,
+                                     AnyPropertyType, &type, &format, &count, &after,
+                                     &data) == Success &&
+                  type != None;
+  if (data) XFree(data);
+  return embedded;
+}
+
 bool HasName(Window window) {
   Display* dpy = Dpy();
   Atom type;
@@ -73,7 +89,8 @@ HWND Search(Window parent, const std::string& title, int depth) {
   // Topmost first: XQueryTree lists children bottom to top.
   for (unsigned int i = count; i-- > 0 && !found;) {
     if (HasName(children[i])) {
-      if (WindowName(children[i]) == title) found = static_cast<HWND>(children[i]);
+      if (WindowName(children[i]) == title && !IsEmbedded(children[i]))
+        found = static_cast<HWND>(children[i]);
     } else if (depth > 0) {
       found = Search(children[i], title, depth - 1);
     }

@@ -158,16 +158,21 @@ class Morvil:
     def run_x(self, *cmd):
         return subprocess.run(list(cmd), env=self.x.env(), capture_output=True, text=True).stdout
 
+    def find_windows(self, title=PRODUCT):
+        """The ids of the top-level client windows named title (searched through the whole
+        tree); a tray icon's plug, which carries the same name, is no such window."""
+        tree = self.run_x("xwininfo", "-root", "-tree")
+        found = []
+        for line in tree.splitlines():
+            m = re.match(r'\s*(0x[0-9a-f]+) "(.*)":', line)
+            if m and m.group(2) == title and "_XEMBED_INFO(" not in self.prop(m.group(1),
+                                                                              "_XEMBED_INFO"):
+                found.append(m.group(1))
+        return found
+
     def find_window(self, title=PRODUCT, timeout=20.0):
-        """The id of the top-level client window named title (searched through the whole tree)."""
-        def search():
-            tree = self.run_x("xwininfo", "-root", "-tree")
-            for line in tree.splitlines():
-                m = re.match(r'\s*(0x[0-9a-f]+) "(.*)":', line)
-                if m and m.group(2) == title:
-                    return m.group(1)
-            return None
-        return wait_until(search, timeout)
+        """The id of the first top-level client window named title, once there is one."""
+        return wait_until(lambda: next(iter(self.find_windows(title)), None), timeout)
 
     def find_client(self, timeout=20.0):
         """The program's page window before it has a title: its class is morvil, its size is
