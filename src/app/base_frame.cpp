@@ -3,6 +3,7 @@
 #include "app/product.h"
 #include "app/reg_key_string_reader.h"
 #include "base/command_line.h"
+#include "base/diagnostic.h"
 #include "framework/application.h"
 #include "framework/message_box.h"
 #include "framework/win_api.h"
@@ -49,7 +50,7 @@ CBaseFrame::CBaseFrame(const Text& url, const Text& selector, TopLevelWindow* pa
   static_assert(std::size(kDispatchEntries) == 12);
   RegKeyStringReader registry;
   RunMainWindowReportSetUp(MorvilReportInstance(), registry, kProductDisplayName);
-  StartAccRequestServer(this);
+  if (!StartAccRequestServer(this)) PrintDiagnostic("acceleration request server not started\n");
 }
 
 bool CBaseFrame::IsTrayStartMode() {

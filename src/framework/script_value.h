@@ -20,12 +20,35 @@ struct ScriptValue {
   Text string;
 
   static ScriptValue Empty() { return {}; }
-  static ScriptValue Null() { return {Kind::kNull}; }
-  static ScriptValue Bool(bool b) { return {Kind::kBool, b}; }
-  static ScriptValue Int(int32_t i) { return {Kind::kInt, false, i}; }
-  static ScriptValue Double(double d) { return {Kind::kDouble, false, 0, d}; }
-  static ScriptValue String(Text s) { return {Kind::kString, false, 0, 0, std::move(s)}; }
-  static ScriptValue Object() { return {Kind::kObject}; }
+  static ScriptValue Null() { return Of(Kind::kNull); }
+  static ScriptValue Bool(bool b) {
+    ScriptValue v = Of(Kind::kBool);
+    v.boolean = b;
+    return v;
+  }
+  static ScriptValue Int(int32_t i) {
+    ScriptValue v = Of(Kind::kInt);
+    v.integer = i;
+    return v;
+  }
+  static ScriptValue Double(double d) {
+    ScriptValue v = Of(Kind::kDouble);
+    v.number = d;
+    return v;
+  }
+  static ScriptValue String(Text s) {
+    ScriptValue v = Of(Kind::kString);
+    v.string = std::move(s);
+    return v;
+  }
+  static ScriptValue Object() { return Of(Kind::kObject); }
+
+ private:
+  static ScriptValue Of(Kind kind) {
+    ScriptValue v;
+    v.kind = kind;
+    return v;
+  }
 };
 
 // A converted argument: the native form of its declared type.

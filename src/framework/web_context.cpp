@@ -10,8 +10,8 @@ WebKitWebContext* SharedWebContext() {
     WebKitWebContext* ctx = webkit_web_context_new_with_website_data_manager(data);
     g_object_unref(data);
     webkit_web_context_set_cache_model(ctx, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
-    // Each page window gets its own web process, so a page blocked in a call never holds another.
-    webkit_web_context_set_process_model(ctx, WEBKIT_PROCESS_MODEL_MULTIPLE_SECONDARY_PROCESSES);
+    // Each page window gets its own web process (WebKit's only model now), so a page blocked in
+    // a call never holds another.
     AttachScriptBridge(ctx);
     return ctx;
   }();
