@@ -3,10 +3,8 @@
 
 #include "base/text.h"
 
-inline constexpr int kCompareFailed = 2;
-
 // -1, 0 or 1 as `a` sorts before, equal to or after `b` in the user's locale with letter case
-// ignored; kCompareFailed when the texts cannot be compared. Callers test for 0.
+// ignored. Callers test for 0.
 [[nodiscard]] int CompareNoCase(TextView a, TextView b);
 
 // Equality with only the letters A-Z folded: locale-independent, for names and keywords.

@@ -23,7 +23,6 @@ class Dialog : public TopLevelWindow {
 
  protected:
   LRESULT DefWindowProc(UINT message, WPARAM wparam, LPARAM lparam) override;
-  [[nodiscard]] TopLevelWindow* parent_window() const { return parent_; }
 
  private:
   TopLevelWindow* parent_;

@@ -31,7 +31,6 @@ class HtmlDialog : public Dialog {
   [[nodiscard]] const Text& GetCurrentUrl() const { return current_url_; }
   void Navigate(const Text& url);
   void SetSilent(bool silent) { silent_ = silent; }
-  [[nodiscard]] bool silent() const { return silent_; }
   [[nodiscard]] bool HasDocument() const { return has_document_; }
   [[nodiscard]] WebKitWebView* web_view() const { return web_view_; }
 

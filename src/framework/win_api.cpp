@@ -59,10 +59,6 @@ BOOL ShowWindow(HWND hwnd, int command) {
              : FALSE;
 }
 
-BOOL IsWindow(HWND hwnd) {
-  return FindOwnWindow(hwnd) || x11::WindowExists(hwnd);
-}
-
 RECT GetDesktopRect() {
   return x11::DesktopRect();
 }

@@ -19,7 +19,6 @@ LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 [[nodiscard]] HWND FindWindowW(TextView title);
 BOOL SetForegroundWindow(HWND hwnd);
 BOOL ShowWindow(HWND hwnd, int command);
-[[nodiscard]] BOOL IsWindow(HWND hwnd);
 [[nodiscard]] RECT GetDesktopRect();
 // UI thread. The primary monitor's work area (the desktop less panels and docks).
 [[nodiscard]] RECT GetWorkArea();

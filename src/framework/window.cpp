@@ -234,16 +234,10 @@ RECT TopLevelWindow::GetWindowRect() const {
 }
 
 void TopLevelWindow::SetWindowRgn(const WindowRegion& region) {
-  region_ = region;
-  has_region_ = true;
-  ApplyRegion();
-}
-
-void TopLevelWindow::ApplyRegion() {
-  if (!widget_ || !has_region_) return;
+  if (!widget_) return;
   // Rows with the same extent merge into one rectangle.
   std::vector<int> rects;
-  const auto& spans = region_.spans();
+  const auto& spans = region.spans();
   for (size_t i = 0; i < spans.size();) {
     size_t j = i + 1;
     while (j < spans.size() && spans[j].y == spans[j - 1].y + 1 && spans[j].left == spans[i].left &&
@@ -257,7 +251,6 @@ void TopLevelWindow::ApplyRegion() {
 }
 
 void TopLevelWindow::SetLayeredWindowAttributes(BYTE alpha) {
-  alpha_ = alpha;
   if (widget_) gtk_widget_set_opacity(widget_, alpha / 255.0);
 }
 

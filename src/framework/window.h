@@ -50,12 +50,10 @@ class TopLevelWindow {
   // moving or sizing it.
   void SetTopMost();
 
-  // The window owns its clip region from then on; an empty region hides everything.
+  // Clips the window (drawing and input) to `region`; an empty region hides everything.
   void SetWindowRgn(const WindowRegion& region);
-  [[nodiscard]] const WindowRegion& window_region() const { return region_; }
 
   void SetLayeredWindowAttributes(BYTE alpha);
-  [[nodiscard]] BYTE layered_alpha() const { return alpha_; }
 
   // The window's icon, from an image file; a file that cannot be read leaves it unchanged.
   void SetIconFromFile(const Text& path);
@@ -66,8 +64,6 @@ class TopLevelWindow {
   // A window without WS_CAPTION has no frame, caption or border from the window manager.
   void ModifyStyle(DWORD remove, DWORD add);
   void ModifyStyleEx(DWORD remove, DWORD add);
-  [[nodiscard]] DWORD GetStyle() const { return style_; }
-  [[nodiscard]] DWORD GetExStyle() const { return ex_style_; }
 
   // Timer `id` delivers WM_TIMER(id) every `period_ms`; setting an existing id restarts it.
   void SetTimer(UINT_PTR id, UINT period_ms);
@@ -91,7 +87,6 @@ class TopLevelWindow {
  private:
   friend struct WindowSignals;
   LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
-  void ApplyRegion();
   void RaiseAndActivate();
   void OnGtkDestroyed();
 
@@ -100,9 +95,6 @@ class TopLevelWindow {
   HWND parent_ = 0;
   DWORD style_ = 0;
   DWORD ex_style_ = 0;
-  BYTE alpha_ = 255;
-  WindowRegion region_;
-  bool has_region_ = false;
   RECT rect_{};
   std::map<UINT_PTR, unsigned> timers_;  // id -> GLib source id
   double last_press_x_ = 0, last_press_y_ = 0;

@@ -57,10 +57,10 @@ bool IsEmbedded(Window window) {
   int format;
   unsigned long count, after;
   unsigned char* data = nullptr;
-  bool embedded = XGetWindowProperty(dpy, window, Intern("_XEMBED_INFO"), 0, 0, False,
-                                     AnyPropertyType, &type, &format, &count, &after,
-                                     &data) == Success &&
-                  type != None;
+  bool embedded =
+      XGetWindowProperty(dpy, window, Intern("_XEMBED_INFO"), 0, 0, False, AnyPropertyType, &type,
+                         &format, &count, &after, &data) == Success &&
+      type != None;
   if (data) XFree(data);
   return embedded;
 }

@@ -51,7 +51,6 @@ class CBaseDHtmlDlg : public HtmlDialog {
   virtual int32_t DoNewInstance(bool modal, const Text& url, const Text& selector);
 
   [[nodiscard]] const RECT& container_rect() const { return m_rcContainer; }
-  [[nodiscard]] const Text& title() const { return m_strTitle; }
   [[nodiscard]] int32_t round_radius() const { return m_nRoundRadius; }
   [[nodiscard]] int32_t round_extra_width() const { return m_nRoundExtraWidth; }
   [[nodiscard]] int32_t round_extra_height() const { return m_nRoundExtraHeight; }
