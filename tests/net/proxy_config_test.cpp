@@ -5,11 +5,13 @@
 #include <stdlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "base/gobject_ptr.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -17,25 +19,29 @@ constexpr char kSchema[] = "org.gnome.system.proxy";
 
 // GSettings keeps one backend per process and GLib caches the user's configuration directory, so
 // the keyfile backend is pinned to a temporary directory before any test runs (TempHome changes
-// XDG_CONFIG_HOME later, but GLib has read it by then). Removed at exit.
+// XDG_CONFIG_HOME later, but GLib has read it by then). Removed at exit; the path is never
+// destroyed, so it is still there when the exit handler runs.
 const std::string& KeyfileConfigDir() {
-  static const std::string dir = [] {
-    char pattern[] = "/tmp/morvil-gsettings-XXXXXX";
-    std::string root = mkdtemp(pattern);
+  static const std::string* dir = [] {
+    auto* root = new std::string(testing_support::MakeTempDir("morvil-gsettings").string());
     setenv("GSETTINGS_BACKEND", "keyfile", 1);
-    setenv("XDG_CONFIG_HOME", root.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", root->c_str(), 1);
     g_get_user_config_dir();
-    std::atexit([] { std::filesystem::remove_all(KeyfileConfigDir()); });
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(KeyfileConfigDir(), ignored);
+    });
     return root;
   }();
-  return dir;
+  return *dir;
 }
 const bool kKeyfilePinned = !KeyfileConfigDir().empty();
 
-// Another process reading the same settings: `gsettings get`, printing GVariant text.
+// Another process reading the same settings: `gsettings get`, printing GVariant text. It prints
+// text the caller's locale cannot show as "?", so it runs in a UTF-8 locale that always exists.
 std::string OutsideGet(const std::string& schema, const std::string& key) {
-  std::string command = "env GSETTINGS_BACKEND=keyfile XDG_CONFIG_HOME='" + KeyfileConfigDir() +
-                        "' gsettings get " + schema + " " + key + " 2>&1";
+  std::string command = "env LC_ALL=C.UTF-8 GSETTINGS_BACKEND=keyfile XDG_CONFIG_HOME='" +
+                        KeyfileConfigDir() + "' gsettings get " + schema + " " + key + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   std::string output;
   char buffer[512];
@@ -166,8 +172,7 @@ TEST_F(ProxyConfigTest, DisableProxyChangesOnlyTheMode) {
 // writes show the message box, and the settings stay as they were.
 TEST_F(ProxyConfigTest, MissingSchemaFailsWithoutTouchingTheSettings) {
   SetMode("manual", "");
-  char pattern[] = "/tmp/morvil-schemas-XXXXXX";
-  std::filesystem::path empty = mkdtemp(pattern);
+  std::filesystem::path empty = testing_support::MakeTempDir("morvil-schemas");
   CProxyConfig config = MakeConfig(empty);
 
   testing::internal::CaptureStdout();
