@@ -61,7 +61,7 @@ enum class Intent { kRead, kCreate };
 Result<std::unique_ptr<RegistryStore>> OpenStoreFor(RegistryRoot root, Intent intent) {
   std::string file = RegistryKey::StorePath(root);
   if (IsUserRoot(root)) {
-    if (!EnsureDirectory(DirectoryOf(file), 0700)) return Error::FromErrno("registry directory");
+    if (!EnsurePrivateDirectory(DirectoryOf(file))) return Error::FromErrno("registry directory");
     return RegistryStore::Open(file, RegistryStore::Access::kReadWrite,
                                RegistryStore::Journal::kWal);
   }
@@ -104,6 +104,14 @@ Result<RegistryKey> RegistryKey::OpenExisting(RegistryRoot root, TextView subkey
   auto id = (*store)->FindKey(HiveName(root), SplitKeyPath(subkey));
   if (!id) return id.error();
   return RegistryKey(std::move(*store), *id);
+}
+
+Result<void> RegistryKey::Delete(RegistryRoot root, TextView subkey) {
+  // Nothing to delete in a store that does not exist; opening it would create it.
+  if (access(StorePath(root).c_str(), F_OK) != 0) return Error{kRegistryNotFound, "store"};
+  auto key = OpenExisting(root, subkey);
+  if (!key) return key.error();
+  return key->store_->DeleteKey(key->id_);
 }
 
 Result<RegistryValue> RegistryKey::QueryValue(TextView name) const {

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/config_directory.h"
+
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
@@ -192,6 +194,11 @@ Result<std::unique_ptr<RegistryStore>> RegistryStore::Open(const std::string& fi
   if (rc != SQLITE_OK) return DbError(raw, rc, "open");
   if (created && chmod(file.c_str(), journal == Journal::kWal ? 0600 : 0644) != 0)
     return Error::FromErrno("chmod " + file);
+  if (!created && !impl->read_only && journal == Journal::kWal) {
+    // The user's store is the user's alone; one found looser (made by an older build or copied
+    // in) is tightened with its side files.
+    for (const char* suffix : {"", "-wal", "-shm"}) (void)RestrictToOwner(file + suffix);
+  }
   sqlite3_busy_timeout(raw, kBusyTimeoutMs);
   sqlite3_extended_result_codes(raw, 1);
   if (impl->read_only) return std::unique_ptr<RegistryStore>(new RegistryStore(std::move(impl)));
@@ -289,6 +296,28 @@ Result<void> RegistryStore::WriteValue(int64_t key, TextView name, const Registr
                     SQLITE_TRANSIENT);
   int rc = sqlite3_step(stmt->get());
   if (rc != SQLITE_DONE) return DbError(impl_->db.get(), rc, "write value");
+  if (sqlite3_changes(impl_->db.get()) == 0) return Error{kRegistryNotFound, "key"};
+  return tx.Commit();
+}
+
+Result<void> RegistryStore::DeleteKey(int64_t key) {
+  if (impl_->read_only) return Error{kRegistryAccessDenied, "read-only store"};
+  WriteTransaction tx(impl_->db.get());
+  if (auto r = tx.Begin(); !r) return r.error();
+  static constexpr const char* kDeletes[] = {
+      "WITH RECURSIVE subtree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys "
+      "JOIN subtree ON keys.parent = subtree.id) DELETE FROM key_values WHERE key IN subtree",
+      "WITH RECURSIVE subtree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys "
+      "JOIN subtree ON keys.parent = subtree.id) DELETE FROM keys WHERE id IN subtree",
+  };
+  for (const char* sql : kDeletes) {
+    auto stmt = impl_->Prepare(sql);
+    if (!stmt) return stmt.error();
+    sqlite3_bind_int64(stmt->get(), 1, key);
+    int rc = sqlite3_step(stmt->get());
+    if (rc != SQLITE_DONE) return DbError(impl_->db.get(), rc, "delete key");
+  }
+  // The last statement removed the key itself, unless it was gone already.
   if (sqlite3_changes(impl_->db.get()) == 0) return Error{kRegistryNotFound, "key"};
   return tx.Commit();
 }

@@ -5,11 +5,13 @@
 #include <stdlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "base/gobject_ptr.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -17,25 +19,29 @@ constexpr char kSchema[] = "org.gnome.system.proxy";
 
 // GSettings keeps one backend per process and GLib caches the user's configuration directory, so
 // the keyfile backend is pinned to a temporary directory before any test runs (TempHome changes
-// XDG_CONFIG_HOME later, but GLib has read it by then). Removed at exit.
+// XDG_CONFIG_HOME later, but GLib has read it by then). Removed at exit; the path is never
+// destroyed, so it is still there when the exit handler runs.
 const std::string& KeyfileConfigDir() {
-  static const std::string dir = [] {
-    char pattern[] = "/tmp/morvil-gsettings-XXXXXX";
-    std::string root = mkdtemp(pattern);
+  static const std::string* dir = [] {
+    auto* root = new std::string(testing_support::MakeTempDir("morvil-gsettings").string());
     setenv("GSETTINGS_BACKEND", "keyfile", 1);
-    setenv("XDG_CONFIG_HOME", root.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", root->c_str(), 1);
     g_get_user_config_dir();
-    std::atexit([] { std::filesystem::remove_all(KeyfileConfigDir()); });
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(KeyfileConfigDir(), ignored);
+    });
     return root;
   }();
-  return dir;
+  return *dir;
 }
 const bool kKeyfilePinned = !KeyfileConfigDir().empty();
 
-// Another process reading the same settings: `gsettings get`, printing GVariant text.
+// Another process reading the same settings: `gsettings get`, printing GVariant text. Its output
+// passes through the locale's character set, so the locale is fixed to one that holds any text.
 std::string OutsideGet(const std::string& schema, const std::string& key) {
-  std::string command = "env GSETTINGS_BACKEND=keyfile XDG_CONFIG_HOME='" + KeyfileConfigDir() +
-                        "' gsettings get " + schema + " " + key + " 2>&1";
+  std::string command = "env LC_ALL=C.UTF-8 GSETTINGS_BACKEND=keyfile XDG_CONFIG_HOME='" +
+                        KeyfileConfigDir() + "' gsettings get " + schema + " " + key + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   std::string output;
   char buffer[512];
@@ -129,18 +135,22 @@ TEST_F(ProxyConfigTest, AutoConfigWritesUrlModeAndLocalBypassForOtherReaders) {
   EXPECT_EQ(OutsideGet(kSchema, "autoconfig-url"), "'http://127.0.0.1:8080/other.pac'");
 }
 
-TEST_F(ProxyConfigTest, AutoConfigStoresTheUrlAsGivenEvenEmpty) {
+TEST_F(ProxyConfigTest, AnEmptyUrlMeansDirectNeverDiscovery) {
   CProxyConfig config = MakeConfig();
   config.SetAutoConfigProxy(u"http://pac.test/p.pac");
 
-  // An empty URL replaces the previous one; mode auto without a URL reads back as detection.
+  // Mode auto without a URL would have every program of the desktop discover a proxy (WPAD) on
+  // the local network; an empty URL replaces the previous one and connects directly instead.
   config.SetAutoConfigProxy(u"");
-  EXPECT_EQ(OutsideGet(kSchema, "mode"), "'auto'");
+  EXPECT_EQ(OutsideGet(kSchema, "mode"), "'none'");
   EXPECT_EQ(OutsideGet(kSchema, "autoconfig-url"), "''");
-  EXPECT_EQ(config.GetProxyType(), 9);
+  EXPECT_EQ(config.GetAutoConfigUrl(), u"");
+  EXPECT_EQ(config.GetProxyType(), 1);
 
   config.SetAutoConfigProxy(u"http://\u4f8b\u3048.test/p.pac");
+  EXPECT_EQ(OutsideGet(kSchema, "mode"), "'auto'");
   EXPECT_EQ(OutsideGet(kSchema, "autoconfig-url"), "'http://\xe4\xbe\x8b\xe3\x81\x88.test/p.pac'");
+  EXPECT_EQ(config.GetProxyType(), 5);
   EXPECT_TRUE(shown_.empty());
 }
 
@@ -166,8 +176,7 @@ TEST_F(ProxyConfigTest, DisableProxyChangesOnlyTheMode) {
 // writes show the message box, and the settings stay as they were.
 TEST_F(ProxyConfigTest, MissingSchemaFailsWithoutTouchingTheSettings) {
   SetMode("manual", "");
-  char pattern[] = "/tmp/morvil-schemas-XXXXXX";
-  std::filesystem::path empty = mkdtemp(pattern);
+  std::filesystem::path empty = testing_support::MakeTempDir("morvil-schemas");
   CProxyConfig config = MakeConfig(empty);
 
   testing::internal::CaptureStdout();
