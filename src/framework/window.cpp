@@ -45,6 +45,14 @@ struct WindowSignals {
                   w->drag_window_y_ + static_cast<int>(event->y_root - w->drag_pointer_y_));
     return FALSE;
   }
+  static gboolean OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer data) {
+    TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data));
+    if (w && event->button == GDK_BUTTON_PRIMARY) {
+      w->press_x_ = event->x_root;
+      w->press_y_ = event->y_root;
+    }
+    return FALSE;
+  }
   static gboolean OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer data) {
     TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data));
     if (w && w->drag_loop_ && event->button == GDK_BUTTON_PRIMARY) w->drag_loop_->end(0);
@@ -111,6 +119,8 @@ bool TopLevelWindow::CreateTopLevel(TopLevelWindow* parent) {
 
 void TopLevelWindow::SetContent(GtkWidget* child) {
   gtk_container_add(GTK_CONTAINER(widget_), child);
+  g_signal_connect(child, "button-press-event", G_CALLBACK(WindowSignals::OnButtonPress),
+                   GUINT_TO_POINTER(hwnd_));
   g_signal_connect(child, "motion-notify-event", G_CALLBACK(WindowSignals::OnMotion),
                    GUINT_TO_POINTER(hwnd_));
   g_signal_connect(child, "button-release-event", G_CALLBACK(WindowSignals::OnButtonRelease),
@@ -345,12 +355,19 @@ void TopLevelWindow::DragWithPointer() {
   GdkDisplay* display = gtk_widget_get_display(widget_);
   GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
   GdkModifierType buttons{};
+  double x = 0, y = 0;
   // Asks the X server: the press that led here may have been released long since.
   gdk_window_get_device_position_double(gdk_screen_get_root_window(gtk_widget_get_screen(widget_)),
-                                        pointer, &drag_pointer_x_, &drag_pointer_y_, &buttons);
+                                        pointer, &x, &y, &buttons);
   if (!(buttons & GDK_BUTTON1_MASK)) return;
+  // The drag is anchored where the button went down; the page asks for it a moment later, and
+  // the window catches up with the pointer's moves made meanwhile.
+  drag_pointer_x_ = press_x_.value_or(x);
+  drag_pointer_y_ = press_y_.value_or(y);
   drag_window_x_ = rect_.left;
   drag_window_y_ = rect_.top;
+  MoveWindow(drag_window_x_ + static_cast<int>(x - drag_pointer_x_),
+             drag_window_y_ + static_cast<int>(y - drag_pointer_y_));
   const HWND self = hwnd_;
   ModalLoop loop;
   drag_loop_ = &loop;

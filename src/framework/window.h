@@ -114,6 +114,8 @@ class TopLevelWindow {
   std::map<UINT_PTR, unsigned> timers_;  // id -> GLib source id
   bool showing_withheld_ = false;
   std::optional<int> withheld_show_;  // the show command to run when released; none: hidden
+  // Where the left button last went down in the window (screen coordinates).
+  std::optional<double> press_x_, press_y_;
   // The drag in progress: its loop, the pointer and window origins when it started.
   ModalLoop* drag_loop_ = nullptr;
   double drag_pointer_x_ = 0, drag_pointer_y_ = 0;
