@@ -22,14 +22,29 @@ struct WindowSignals {
   static void OnDestroy(GtkWidget*, gpointer data) {
     if (TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data))) w->OnGtkDestroyed();
   }
-  static gboolean OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer data) {
-    if (TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data))) {
-      int x = 0, y = 0;
-      gdk_window_get_root_origin(event->window, &x, &y);
-      const bool moved = x != w->rect_.left || y != w->rect_.top;
-      w->rect_ = RECT{x, y, x + event->width, y + event->height};
-      if (moved) w->SendMessage(WM_MOVE, 0, MAKELPARAM(x, y));
+  static gboolean OnConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer data) {
+    // An unmapped window's place on the screen is where it will go once shown, which only the
+    // window's own record knows.
+    if (!gtk_widget_get_mapped(widget)) return FALSE;
+    TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data));
+    if (!w) return FALSE;
+    int x = w->rect_.left, y = w->rect_.top;
+    // Every move of ours is recorded as it is asked for. Otherwise a window manager moves the
+    // window and says so with a synthetic event in screen coordinates; its real events also come
+    // while it puts a new window in its frame, from places on the way. Without a manager, real
+    // events are in screen coordinates and only others' moves (a tool's) make them differ.
+    if (event->send_event || !x11::WindowManagerRuns()) {
+      if (w->requested_origin_ &&
+          (event->x != w->requested_origin_->first || event->y != w->requested_origin_->second) &&
+          event->send_event)
+        return FALSE;  // from before our last move
+      w->requested_origin_.reset();
+      x = event->x;
+      y = event->y;
     }
+    const bool moved = x != w->rect_.left || y != w->rect_.top;
+    w->rect_ = RECT{x, y, x + event->width, y + event->height};
+    if (moved) w->SendMessage(WM_MOVE, 0, MAKELPARAM(x, y));
     return FALSE;
   }
   // While a drag runs, the pointer's moves move the window and the left button's release ends
@@ -249,6 +264,7 @@ void TopLevelWindow::MoveWindowTo(int x, int y) {
 void TopLevelWindow::MoveWindow(int x, int y) {
   if (!widget_) return;
   gtk_window_move(gtk_window(), x, y);
+  requested_origin_.emplace(x, y);
   int width = rect_.right - rect_.left, height = rect_.bottom - rect_.top;
   const bool moved = x != rect_.left || y != rect_.top;
   rect_ = RECT{x, y, x + width, y + height};

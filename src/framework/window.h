@@ -6,6 +6,7 @@
 
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "base/text.h"
@@ -111,7 +112,8 @@ class TopLevelWindow {
   DWORD style_ = 0;
   DWORD ex_style_ = 0;
   RECT rect_{};
-  std::map<UINT_PTR, unsigned> timers_;  // id -> GLib source id
+  std::optional<std::pair<int, int>> requested_origin_;  // a move not yet seen done
+  std::map<UINT_PTR, unsigned> timers_;                  // id -> GLib source id
   bool showing_withheld_ = false;
   std::optional<int> withheld_show_;  // the show command to run when released; none: hidden
   // Where the left button last went down in the window (screen coordinates).

@@ -122,6 +122,12 @@ bool WindowExists(HWND hwnd) {
   return ok && !failed;
 }
 
+bool WindowManagerRuns() {
+  GdkScreen* screen = gdk_screen_get_default();
+  return screen && GDK_IS_X11_SCREEN(screen) &&
+         g_strcmp0(gdk_x11_screen_get_window_manager_name(screen), "unknown") != 0;
+}
+
 bool SendWindowMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   Display* dpy = Dpy();
   if (!WindowExists(hwnd)) return false;

@@ -30,6 +30,9 @@ void ListenForWindowMessages(HWND hwnd, MessageSink sink);
 
 [[nodiscard]] bool WindowExists(HWND hwnd);
 
+// Whether a window manager runs on the display (it announces itself on the root window).
+[[nodiscard]] bool WindowManagerRuns();
+
 // Sets the window's bounding (and so input) shape to the union of the rectangles, given as
 // x, y, width, height quadruples relative to the window, in device pixels.
 void SetBoundingShape(HWND hwnd, const std::vector<int>& rects);
