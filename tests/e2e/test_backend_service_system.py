@@ -219,6 +219,13 @@ class SystemServiceTest(SystemServiceBase):
         # A message longer than a command: refused, and the connection ends.
         answers, _ = self.as_user(CALLER, ["y" * 30000, "status"])
         self.assertEqual(answers, ["invalid command", None])
+        # An installer that others than root could have changed is never run as root.
+        for path, mode in ((self.service.file("pellix.exe"), 0o777), (app, 0o775)):
+            os.chmod(path, mode)
+            answers, _ = self.as_user(CALLER, [install_command(app)])
+            self.assertEqual(answers, ["the installer may be changed by others than root"])
+            os.chmod(path, 0o755)
+        self.assertEqual(self.service.read("pellix.log"), "")
         self.assertEqual(self.as_user(OTHER, ["status"])[0], [NOT_RUNNING])
         self.assertIsNone(self.service.proc.poll())
 
