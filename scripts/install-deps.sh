@@ -12,6 +12,7 @@ packages=(
   dbus dbus-x11 gsettings-desktop-schemas glib-networking libglib2.0-bin iputils-ping
   desktop-file-utils
   proxychains4
+  bubblewrap xdg-dbus-proxy clang libfuzzer-14-dev
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "html/page_url.h"
 
+#include "base/compare.h"
 #include "base/path.h"
 
 namespace {
@@ -45,4 +46,9 @@ Text ResolvePageUrl(TextView url, TextView base) {
   if (IsRelativeUrl(base)) prefix = IsResourceIdUrl(url) ? u"res://" : u"file://";
   Text joined = prefix + Text(base) + u"/" + Text(url);
   return ToForwardSlashes(joined);
+}
+
+bool IsWebPageUrl(TextView text) {
+  return EqualsIgnoringAsciiCase(text.substr(0, 7), u"http://") ||
+         EqualsIgnoringAsciiCase(text.substr(0, 8), u"https://");
 }

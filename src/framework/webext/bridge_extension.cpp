@@ -16,6 +16,28 @@
 namespace {
 
 int g_socket = -1;
+// A world of our own in every frame, where page script cannot change what the DOM reports.
+WebKitScriptWorld* g_inspection_world = nullptr;
+
+// For a frame whose document has no address of its own (about:blank, about:srcdoc), the address
+// of the nearest ancestor it may script, that is, whose origin it shares: the document the frame
+// was built by and counts as. Walking up stops with "" at an ancestor of another origin (the
+// browser refuses the access) and at the top without an addressed ancestor, so a frame a remote
+// page built, or a sandboxed one, never passes for the local page.
+constexpr char kEffectiveUrlScript[] = R"JS(
+(function () {
+  var w = window;
+  try {
+    while (/^about:(blank|srcdoc)([?#]|$)/.test(w.location.href)) {
+      if (w === w.parent) return '';
+      w = w.parent;
+    }
+    return String(w.location.href);
+  } catch (e) {
+    return '';
+  }
+})()
+)JS";
 
 // The page-side half: `window.external` is a proxy whose every member is a function that
 // encodes its arguments, calls the host and decodes the answer (or throws an Error whose
@@ -68,9 +90,6 @@ constexpr char kShim[] = R"JS(
 struct FrameCall {
   uint64_t page_id;
   WebKitFrame* frame;  // strong reference
-  // "<page id>\n<frame URL>\n", made at the first call: the window object (and with it this
-  // record) is replaced for every new document, so the frame's URL stays the same meanwhile.
-  std::string header;
 };
 
 std::string JsonString(const char* utf8) {
@@ -91,10 +110,28 @@ std::string JsonString(const char* utf8) {
   return out + "\"";
 }
 
+// The address the host judges the calling frame by.
+std::string FrameUrlForHost(WebKitFrame* frame) {
+  const char* uri = webkit_frame_get_uri(frame);
+  if (!uri || g_ascii_strncasecmp(uri, "about:", 6) != 0) return uri ? uri : "";
+  JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, g_inspection_world);
+  JSCValue* value = jsc_context_evaluate(context, kEffectiveUrlScript, -1);
+  std::string url;
+  if (value && jsc_value_is_string(value) && !jsc_context_get_exception(context)) {
+    char* text = jsc_value_to_string(value);
+    url = text ? text : "";
+    g_free(text);
+  }
+  jsc_context_clear_exception(context);
+  g_clear_object(&value);
+  g_object_unref(context);
+  return url;
+}
+
 char* CallHost(const char* request, gpointer data) {
   auto* call = static_cast<FrameCall*>(data);
-  const char* uri = webkit_frame_get_uri(call->frame);
-  std::string message = std::to_string(call->page_id) + "\n" + JsonString(uri ? uri : "") + "\n" +
+  std::string uri = FrameUrlForHost(call->frame);
+  std::string message = std::to_string(call->page_id) + "\n" + JsonString(uri.c_str()) + "\n" +
                         (request ? request : "");
   if (g_socket < 0 || !SendBridgeMessage(g_socket, message)) {
     return g_strdup("e-2147467259\n\"The host is not reachable\"");
@@ -143,6 +180,7 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
       ::close(fd);
     }
   }
+  g_inspection_world = webkit_script_world_new();
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
                    G_CALLBACK(OnWindowObjectCleared), nullptr);
 }
