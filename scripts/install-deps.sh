@@ -22,6 +22,9 @@ packages=(
   imagemagick
   # The Debian package: icons rendered from the SVG, the checker, file capabilities.
   librsvg2-bin lintian libcap2-bin dpkg-dev
+  # The backend service's tests: socket activation (systemd-socket-activate), other users
+  # (setpriv) and private mount namespaces (unshare).
+  systemd util-linux
   # The browser's sandbox and the fuzz targets (clang's libFuzzer).
   bubblewrap xdg-dbus-proxy clang libfuzzer-14-dev
 )
