@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev sqlite3 libcurl4-openssl-dev
   libgtest-dev libgmock-dev
   python3 openssl curl
-  xvfb xauth x11-utils xdotool openbox
+  xvfb xauth x11-utils x11-xserver-utils xdotool openbox trayer xserver-xephyr
   dbus dbus-x11 gsettings-desktop-schemas glib-networking libglib2.0-bin iputils-ping
   desktop-file-utils
   proxychains4
