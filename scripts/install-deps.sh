@@ -27,6 +27,8 @@ packages=(
   systemd util-linux
   # The page tests look at a program's socket connections (ss).
   iproute2
+  # The browser's sandbox and the fuzz targets (clang's libFuzzer).
+  bubblewrap xdg-dbus-proxy clang libfuzzer-14-dev
 )
 
 missing=()
