@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev sqlite3 libcurl4-openssl-dev
   libgtest-dev libgmock-dev
   python3 openssl curl
-  xvfb xauth x11-utils xdotool openbox
+  xvfb xauth x11-utils x11-xserver-utils xdotool openbox trayer xserver-xephyr
   dbus dbus-x11 gsettings-desktop-schemas glib-networking libglib2.0-bin iputils-ping
   desktop-file-utils
   proxychains4
@@ -22,6 +22,9 @@ packages=(
   imagemagick
   # The Debian package: icons rendered from the SVG, the checker, file capabilities.
   librsvg2-bin lintian libcap2-bin dpkg-dev
+  # The backend service's tests: socket activation (systemd-socket-activate), other users
+  # (setpriv) and private mount namespaces (unshare).
+  systemd util-linux
 )
 
 missing=()

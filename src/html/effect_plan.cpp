@@ -3,13 +3,20 @@
 #include "base/decimal.h"
 #include "base/split.h"
 
-std::vector<double> EffectStepFractions(uint32_t duration, uint32_t interval) {
-  std::vector<double> steps;
+EffectStepClock::EffectStepClock(uint32_t duration, uint32_t interval) {
   // A zero fraction would never reach 1; a zero duration has nothing to spread over.
-  if (duration == 0 || interval == 0) return steps;
-  const double fraction = static_cast<double>(interval) / static_cast<double>(duration);
-  for (double t = 0; t < 1; t += fraction) steps.push_back(t);
-  return steps;
+  done_ = duration == 0 || interval == 0;
+  if (!done_) fraction_ = static_cast<double>(interval) / static_cast<double>(duration);
+}
+
+std::optional<double> EffectStepClock::Next() {
+  if (done_ || t_ >= 1) {
+    done_ = true;
+    return std::nullopt;
+  }
+  const double t = t_;
+  t_ += fraction_;
+  return t;
 }
 
 std::optional<EffectOrigin> CornerOrigin(int corner, const RECT& box, const RECT& work_area) {

@@ -209,6 +209,20 @@ class Morvil:
     def prop(self, wid, name):
         return self.run_x("xprop", "-id", wid, name).strip()
 
+    def popup_menu(self, timeout=10.0):
+        """The id of a popup menu window on the screen, once there is one."""
+        def search():
+            for line in self.run_x("xwininfo", "-root", "-children").splitlines():
+                m = re.match(r"\s*(0x[0-9a-f]+) ", line)
+                if (m and "POPUP_MENU" in self.prop(m.group(1), "_NET_WM_WINDOW_TYPE")
+                        and self.info(m.group(1)).viewable):
+                    return m.group(1)
+            return None
+        return wait_until(search, timeout)
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool", *map(str, args)], env=self.x.env(), check=True)
+
     def opacity(self, wid):
         """The _NET_WM_WINDOW_OPACITY as 0..1, or None when the window is opaque (no property)."""
         m = re.search(r"= (\d+)", self.prop(wid, "_NET_WM_WINDOW_OPACITY"))

@@ -94,14 +94,16 @@ class BridgeTest(E2ETest):
                 probe.put('modal', ext.NewInstance(1, 'child.html', '.container'));
                 probe.put('modeless', ext.NewInstance(0, 'other.html', '.container'));
                 probe.save();""", size=(600, 400)),
-            "child.html": page("ext.CloseWindow(5);", title="Child", size=(200, 100)),
+            "child.html": page("setTimeout(function () { ext.CloseWindow(5); }, 700);",
+                               title="Child", size=(200, 100)),
             "other.html": page("setTimeout(function () { ext.CloseWindow(9); }, 700);",
                                title="Other", size=(100, 50)),
         })
         m.start()
         child = m.find_window("Child")
         self.assertIsNotNone(child)
-        info = m.info(child)
+        info = wait_until(lambda: (lambda i: i if i.viewable else None)(m.info(child)))
+        self.assertIsNotNone(info, "the child was never shown")
         # Centred on the parent's container, which is centred on the screen.
         self.assertEqual((info.x, info.y), ((1920 - 200) // 2, (1080 - 100) // 2))
         r = m.result()
