@@ -275,6 +275,7 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(left, [])
         self.assertFalse(os.path.lexists(APP))
         self.assertFalse(os.path.lexists("/var/lib/morvil"), "the machine registry store is left")
+        self.assertFalse(os.path.lexists("/run/morvil"), "the service's run-time folder is left")
         self.assertEqual(glob.glob("/etc/systemd/system/**/morvil-*", recursive=True), [])
         self.assertEqual(glob.glob("/var/lib/systemd/deb-systemd-helper-*/**/morvil-*",
                                    recursive=True), [])
