@@ -25,6 +25,10 @@ packages=(
   # The backend service's tests: socket activation (systemd-socket-activate), other users
   # (setpriv) and private mount namespaces (unshare).
   systemd util-linux
+  # The page tests look at a program's socket connections (ss).
+  iproute2
+  # The browser's sandbox and the fuzz targets (clang's libFuzzer).
+  bubblewrap xdg-dbus-proxy clang libfuzzer-14-dev
 )
 
 missing=()

@@ -10,6 +10,10 @@ WebKitWebContext* SharedWebContext() {
     WebKitWebContext* ctx = webkit_web_context_new_with_website_data_manager(data);
     g_object_unref(data);
     webkit_web_context_set_cache_model(ctx, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    // Pages run in WebKit's sandbox: a web process sees only what it needs (the bridge's socket
+    // directory is added by the bridge), never the user's files or the session bus, so a page
+    // that breaks out of its script engine still holds nothing of the user's.
+    webkit_web_context_set_sandbox_enabled(ctx, TRUE);
     // Each page window gets its own web process (WebKit's only model now), so a page blocked in
     // a call never holds another.
     AttachScriptBridge(ctx);

@@ -262,6 +262,10 @@ void CBaseDHtmlDlg::SetTransparent(int32_t alpha) {
 }
 
 int32_t CBaseDHtmlDlg::NewInstance(bool modal, const Text& url, const Text& selector) {
+  // A page from elsewhere than the local disk may open only pages from the web: a local page it
+  // opened would have the host services (files, processes, pipes) it is denied itself.
+  if (ScriptCallerIsRemote() && !IsWebPageUrl(ResolvePageUrl(url, PageBaseDirectory())))
+    throw ScriptError(E_ACCESSDENIED, u"Access denied: a remote page opens only web pages");
   return DoNewInstance(modal, url, selector);
 }
 

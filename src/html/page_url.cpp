@@ -1,5 +1,6 @@
 #include "html/page_url.h"
 
+#include "base/compare.h"
 #include "base/path.h"
 #include "base/percent_encoding.h"
 
@@ -57,4 +58,9 @@ Text ResolvePageUrl(TextView url, TextView base) {
     }));
   }
   return ToForwardSlashes(prefix + base_part + u"/" + Text(url));
+}
+
+bool IsWebPageUrl(TextView text) {
+  return EqualsIgnoringAsciiCase(text.substr(0, 7), u"http://") ||
+         EqualsIgnoringAsciiCase(text.substr(0, 8), u"https://");
 }

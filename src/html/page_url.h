@@ -27,3 +27,6 @@
 
 // Loaded from the local disk: "file:///", "res://", or a drive-letter path.
 [[nodiscard]] bool IsLocalPageUrl(TextView text);
+
+// A page from the web: an "http://" or "https://" URL, the scheme in any letter case.
+[[nodiscard]] bool IsWebPageUrl(TextView text);

@@ -18,6 +18,28 @@ namespace {
 
 int g_socket = -1;
 WebKitWebExtension* g_extension = nullptr;
+// A world of our own in every frame, where page script cannot change what the DOM reports.
+WebKitScriptWorld* g_inspection_world = nullptr;
+
+// For a frame whose document has no address of its own (about:blank, about:srcdoc), the address
+// of the nearest ancestor it may script, that is, whose origin it shares: the document the frame
+// was built by and counts as. Walking up stops with "" at an ancestor of another origin (the
+// browser refuses the access) and at the top without an addressed ancestor, so a frame a remote
+// page built, or a sandboxed one, never passes for the local page.
+constexpr char kEffectiveUrlScript[] = R"JS(
+(function () {
+  var w = window;
+  try {
+    while (/^about:(blank|srcdoc)([?#]|$)/.test(w.location.href)) {
+      if (w === w.parent) return '';
+      w = w.parent;
+    }
+    return String(w.location.href);
+  } catch (e) {
+    return '';
+  }
+})()
+)JS";
 
 // The page-side half: `window.external` is a proxy whose every member is a function that
 // encodes its arguments, calls the host and decodes the answer (or throws an Error whose
@@ -90,6 +112,24 @@ std::string JsonString(const char* utf8) {
   return out + "\"";
 }
 
+// The address the host judges the calling frame by.
+std::string FrameUrlForHost(WebKitFrame* frame) {
+  const char* uri = webkit_frame_get_uri(frame);
+  if (!uri || g_ascii_strncasecmp(uri, "about:", 6) != 0) return uri ? uri : "";
+  JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, g_inspection_world);
+  JSCValue* value = jsc_context_evaluate(context, kEffectiveUrlScript, -1);
+  std::string url;
+  if (value && jsc_value_is_string(value) && !jsc_context_get_exception(context)) {
+    char* text = jsc_value_to_string(value);
+    url = text ? text : "";
+    g_free(text);
+  }
+  jsc_context_clear_exception(context);
+  g_clear_object(&value);
+  g_object_unref(context);
+  return url;
+}
+
 // Runs a script of the host's in the page's main frame (the host lays the window out while the
 // page waits in a call) and gives its value as JSON; empty when it failed.
 std::string EvaluateForHost(uint64_t page_id, const std::string& script) {
@@ -116,8 +156,8 @@ std::string EvaluateForHost(uint64_t page_id, const std::string& script) {
 
 char* CallHost(const char* request, gpointer data) {
   auto* call = static_cast<FrameCall*>(data);
-  const char* uri = webkit_frame_get_uri(call->frame);
-  std::string message = std::to_string(call->page_id) + "\n" + JsonString(uri ? uri : "") + "\n" +
+  std::string uri = FrameUrlForHost(call->frame);
+  std::string message = std::to_string(call->page_id) + "\n" + JsonString(uri.c_str()) + "\n" +
                         (request ? request : "");
   if (g_socket < 0 || !SendBridgeMessage(g_socket, message)) {
     return g_strdup("e-2147467259\n\"The host is not reachable\"");
@@ -173,6 +213,7 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
       ::close(fd);
     }
   }
+  g_inspection_world = webkit_script_world_new();
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
                    G_CALLBACK(OnWindowObjectCleared), nullptr);
 }
