@@ -111,7 +111,12 @@ gboolean OnListenerReadable(gint fd, GIOCondition, gpointer) {
 }
 
 bool Listen(Bridge& bridge) {
-  auto dir = RuntimeDirectory();
+  // A directory of the bridge's own: the sandboxed web processes are shown this one alone, not
+  // the runtime directory beside it, where the pipes (the acceleration pipe with the proxy
+  // token among them) live.
+  auto runtime = RuntimeDirectory();
+  if (!runtime) return false;
+  auto dir = PrivateSubdirectory(*runtime, "bridge");
   if (!dir) return false;
   bridge.secret = RandomSecret();
   bridge.path = (dir.value() / ("bridge-" + std::to_string(::getpid()) + ".sock")).string();

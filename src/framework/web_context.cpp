@@ -22,6 +22,19 @@ WebKitWebContext* SharedWebContext() {
   return context;
 }
 
+void StartBrowserProcesses() {
+  // Any request to the network process starts it; the answer is of no interest.
+  webkit_website_data_manager_fetch(
+      webkit_web_context_get_website_data_manager(SharedWebContext()), WEBKIT_WEBSITE_DATA_COOKIES,
+      nullptr,
+      [](GObject* manager, GAsyncResult* result, gpointer) {
+        GList* data = webkit_website_data_manager_fetch_finish(WEBKIT_WEBSITE_DATA_MANAGER(manager),
+                                                               result, nullptr);
+        g_list_free_full(data, reinterpret_cast<GDestroyNotify>(webkit_website_data_unref));
+      },
+      nullptr);
+}
+
 void SetBrowserProxyDirect() {
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
   webkit_website_data_manager_set_network_proxy_settings(

@@ -93,6 +93,9 @@ BOOL CBaseDHtmlDlg::OnInitDialog() {
 
 void CBaseDHtmlDlg::OnDocumentComplete(const Text& url) {
   HtmlDialog::OnDocumentComplete(url);
+  // The page was laid out when it first called us during its load; that layout stands for
+  // this completion, and its reveal timer runs already.
+  if (url == GetCurrentUrl() && early_laid_out_document_ == DocumentSerial()) return;
   LayoutToPage(url, [this] { OnPageLaidOut(); });
 }
 
@@ -113,7 +116,10 @@ void CBaseDHtmlDlg::BeforeScriptCall() {
   LayoutWith(
       GetCurrentUrl(),
       [this](const Text& script, JsonResult next) { next(QueryPageInCall(script)); },
-      [this] { OnPageLaidOut(); });
+      [this] {
+        early_laid_out_document_ = DocumentSerial();
+        OnPageLaidOut();
+      });
 }
 
 LRESULT CBaseDHtmlDlg::OnTimer(WPARAM id, LPARAM lparam) {

@@ -100,6 +100,7 @@ class CBaseDHtmlDlg : public HtmlDialog {
   void LayoutWith(const Text& url, const PageQuery& query, std::function<void()> done);
   void FinishLayout(bool local, bool matched, const RECT& box, const Text& title);
   unsigned layout_generation_ = 0;
-  unsigned laid_out_document_ = 0;  // DocumentSerial of the last document laid out
+  unsigned laid_out_document_ = 0;        // DocumentSerial of the last document laid out
+  unsigned early_laid_out_document_ = 0;  // ... when that was done during a call of its page
   bool auto_delete_ = false;
 };

@@ -119,9 +119,12 @@ class WindowInfo:
 class Morvil:
     """A copy of the program in a temporary directory with its own res/ pages and runtime dir."""
 
-    def __init__(self, xserver, pages, runtime_dir=None, extra_programs=()):
+    def __init__(self, xserver, pages, runtime_dir=None, extra_programs=(), folder=None):
         self.x = xserver
-        self.root = tempfile.mkdtemp(prefix="morvil-e2e-")
+        self.top = self.root = tempfile.mkdtemp(prefix="morvil-e2e-")
+        if folder:  # the program in a folder of this name inside the temporary directory
+            self.root = os.path.join(self.top, folder)
+            os.makedirs(self.root)
         shutil.copy2(os.path.join(BIN_DIR, "morvil"), self.root)
         for tool in extra_programs:
             shutil.copy2(os.path.join(BIN_DIR, tool), self.root)
@@ -251,7 +254,7 @@ class Morvil:
                 p.send_signal(signal.SIGKILL)
                 p.wait(5)
         if not os.environ.get("MORVIL_E2E_KEEP"):  # keep the directory and logs for debugging
-            shutil.rmtree(self.root, ignore_errors=True)
+            shutil.rmtree(self.top, ignore_errors=True)
 
 
 class _ClientMessage(ctypes.Structure):

@@ -248,9 +248,16 @@ class BridgeTest(E2ETest):
         own = os.readlink(f"/proc/{proc.pid}/ns/mnt")
         pages = [p for p in web_processes() if self._descends_from(p, proc.pid)]
         self.assertTrue(pages, "no web process found")
+        runtime = os.path.join(m.runtime_dir, "morvil")
+        self.assertTrue(os.path.isdir(os.path.join(runtime, "pipe")))
         for pid in pages:
-            # Each page's process sees a file system of its own making, not the user's.
+            # Each page's process sees a file system of its own making, not the user's: of the
+            # program's runtime directory only the bridge's socket, not the pipes beside it.
             self.assertNotEqual(os.readlink(f"/proc/{pid}/ns/mnt"), own)
+            seen = f"/proc/{pid}/root" + runtime
+            self.assertTrue(os.path.isdir(os.path.join(seen, "bridge")), pid)
+            self.assertFalse(os.path.exists(os.path.join(seen, "pipe")), pid)
+            self.assertFalse(os.path.exists(f"/proc/{pid}/root" + m.root + "/morvil"), pid)
 
     @staticmethod
     def _descends_from(pid, ancestor):

@@ -63,6 +63,19 @@ class ReportLibraryTest(unittest.TestCase):
         self.assertEqual(out.split("\n")[:3], ["threads 0", "signals", "done"])
         self.assertTrue(any("p=second" in r for r in server.requests), server.requests)
 
+    def test_reports_go_through_the_hosts_environment_proxy(self):
+        # The library asks no desktop resolver: the proxy is the one the host's environment names.
+        proxy = PageServer({})
+        self.addCleanup(proxy.close)
+        env = dict(os.environ, HOME=self.root, http_proxy=proxy.url(""), no_proxy="")
+        host = subprocess.Popen([HOST, LIBRARY, "http://report.invalid/report"], env=env,
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.addCleanup(lambda: host.poll() is None and host.kill())
+        out, _ = host.communicate("go\n", timeout=60)
+        self.assertEqual(host.returncode, 0, out)
+        self.assertTrue(any(r.startswith("http://report.invalid/report?a=host")
+                            for r in proxy.requests), proxy.requests)
+
 
 if __name__ == "__main__":
     unittest.main()

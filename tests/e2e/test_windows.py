@@ -156,6 +156,17 @@ class OnADesktopTest(E2ETest):
         self.assertEqual((child.x, child.y), ((1920 - 200) // 2, (1080 - 100) // 2))
 
 
+class SmallSlipsTest(E2ETest):
+    def test_program_folder_with_url_characters_and_titles_in_any_case(self):
+        m = self.morvil({"probe.js": "@probe.js", "index.html": page("""
+            var me = ext.FindWindowByName(document.title);
+            probe.put('found', me !== 0);
+            probe.put('any_case', ext.FindWindowByName(document.title.toUpperCase()) === me);
+            probe.save();""")}, folder="a#b?c%20d")
+        m.start()
+        self.assertEqual(m.result(), {"found": True, "any_case": True})
+
+
 class EndlessEffectTest(E2ETest):
     def test_memory_stays_flat_for_an_endless_effect(self):
         # "-1" is 4294967295 ms: a hundred million steps of 30 ms, taken one at a time.
