@@ -85,12 +85,13 @@ void StartEchoServer(const Text& name, bool refuse_while_busy) {
   std::thread(EchoServer, *PipeSocketPath(name), refuse_while_busy).detach();
 }
 
-// Opens the pipe, retrying while the server is between clients (refused, never missing).
-std::unique_ptr<PipeConnection> Open(const Text& name) {
+// Opens the pipe, retrying while the server is between clients (refused; once the server has
+// started, never missing).
+std::unique_ptr<PipeConnection> Open(const Text& name, bool starting = false) {
   for (;;) {
     Result<std::unique_ptr<PipeConnection>> c = OpenPipe(name);
     if (c) return std::move(*c);
-    if (c.error().code != EBUSY) {
+    if (c.error().code != EBUSY && !(starting && c.error().code == ENOENT)) {
       std::fprintf(stderr, "open failed: %s\n", c.error().context.c_str());
       std::exit(1);
     }
@@ -183,6 +184,7 @@ int main(int argc, char** argv) {
   StartEchoServer(echo_name, true);
   if (!StartAccRequestServer(nullptr)) return 1;
   PinToCpu(0);
+  for (const Text* name : {&queueing_name, &echo_name, &AccPipeName}) (void)Open(*name, true);
   // Alternating rounds, so that both servers meet the same machine; the median round counts.
   std::vector<Figures> queueing_rounds, bare_rounds, acc_rounds;
   for (int round = 0; round < kRounds; ++round) {

@@ -101,9 +101,11 @@ Result<void> PipeEndpoint::update_listening_locked() {
   address.sun_family = AF_UNIX;
   if (temporary.size() >= sizeof address.sun_path) return Error{ENAMETOOLONG, native};
   std::memcpy(address.sun_path, temporary.c_str(), temporary.size() + 1);
-  if (::unlink(temporary.c_str()) != 0 && errno != ENOENT)
-    return Error::FromErrno("unlink " + temporary);
-  if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+  // A file left under that name by a process that had this one's id before is replaced.
+  auto bind = [&] {
+    return ::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  };
+  if (!bind() && (errno != EADDRINUSE || ::unlink(temporary.c_str()) != 0 || !bind()))
     return Error::FromErrno("bind " + temporary);
   struct stat st {};
   if (::chmod(temporary.c_str(), 0600) != 0 || ::lstat(temporary.c_str(), &st) != 0 ||
@@ -125,7 +127,7 @@ void PipeEndpoint::stop_listening_locked() {
   // free instance rather than drop them with the listener.
   const int fd = listener_->get();
   ::shutdown(fd, SHUT_RD);
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  ::fcntl(fd, F_SETFL, O_NONBLOCK);  // a socket has no other status flags to keep
   for (;;) {
     UniqueFd client(::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC));
     if (!client) break;
