@@ -1,0 +1,375 @@
+"""Kernel mode: the component started by the installer (as the system's backend service runs it,
+as root with the caller in the environment) catches the traffic of a user's listed programs in
+the kernel, whatever they are built with, and routes it through the SOCKS5 test server.
+
+The module runs itself inside a private network and mount namespace with cgroup2 mounted on
+/sys/fs/cgroup, loopback up and the test peers on TEST-NET addresses of loopback, so no rule,
+route or packet reaches the machine's own network. The programs run as a user id of their own
+(no account needed), so that the component never looks at anyone else's processes; its
+acceleration pipe is served by tools/acc-server running as that user.
+"""
+
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+from harness import BIN_DIR, wait_until
+
+NAMESPACE_FLAG = "MORVIL_KERNEL_MODE_NAMESPACE"
+PEER4, PEER6 = "192.0.2.10", "2001:db8::10"
+TOKEN = "k3rnel-token"
+SUPPORT_DIR = os.path.join(os.path.dirname(__file__), "..", "support")
+PROBES_DIR = os.path.join(os.path.dirname(__file__), "..", "kernel_mode", "probes")
+PELLIX = os.path.join(BIN_DIR, "pellix.exe")
+INSTALL = ["-i", "-a", "-n", "sorvan_lsp", "-d32", os.path.join(BIN_DIR, "sorvan_lsp.dll")]
+WINE = "/usr/lib/wine/wine64"
+
+
+def _can_run():
+    return (os.geteuid() == 0 and shutil.which("unshare") and shutil.which("nft")
+            and shutil.which("setpriv"))
+
+
+if _can_run() and os.environ.get(NAMESPACE_FLAG) != "1" and __name__ != "__main__":
+    # Everything below runs in a namespace of its own; the module starts again inside it.
+    setup = ("mount -t cgroup2 none /sys/fs/cgroup && ip link set lo up && "
+             f"ip addr add {PEER4}/32 dev lo && ip -6 addr add {PEER6}/128 dev lo nodad && "
+             'exec "$@"')
+    os.environ[NAMESPACE_FLAG] = "1"
+    sys.stdout.flush()
+    os.execvp("unshare", ["unshare", "-n", "-m", "--propagation", "private", "sh", "-c", setup,
+                          "sh", sys.executable, "-m", "unittest", *sys.argv[1:]])
+
+
+def _snapshot(uid):
+    """What the component may change on the machine and must leave as it found it."""
+    run = lambda *cmd: subprocess.run(cmd, capture_output=True, text=True).stdout
+    groups = []
+    for root, dirs, _ in os.walk("/sys/fs/cgroup"):
+        groups += [os.path.join(root, d) for d in dirs if f"u{uid}" in os.path.join(root, d)]
+    return {"nft": run("nft", "list", "ruleset"), "rule": run("ip", "rule"),
+            "rule6": run("ip", "-6", "rule"), "cgroups": sorted(groups)}
+
+
+class _Echo:
+    """TCP and UDP echo peers on one address; counts what reached them."""
+
+    def __init__(self, host):
+        family = socket.AF_INET6 if ":" in host else socket.AF_INET
+        self.tcp = socket.socket(family, socket.SOCK_STREAM)
+        self.tcp.bind((host, 0))
+        self.tcp.listen(64)
+        self.udp = socket.socket(family, socket.SOCK_DGRAM)
+        self.udp.bind((host, self.tcp.getsockname()[1]))
+        self.port = self.tcp.getsockname()[1]
+        self.tcp_seen = 0
+        self.udp_seen = 0
+        threading.Thread(target=self._serve_tcp, daemon=True).start()
+        threading.Thread(target=self._serve_udp, daemon=True).start()
+
+    def _serve_tcp(self):
+        while True:
+            try:
+                conn, _ = self.tcp.accept()
+            except OSError:
+                return
+            self.tcp_seen += 1
+            threading.Thread(target=self._echo, args=(conn,), daemon=True).start()
+
+    @staticmethod
+    def _echo(conn):
+        with conn:
+            try:
+                data = conn.recv(64)
+                if data:
+                    conn.sendall(data)
+            except OSError:
+                pass
+
+    def _serve_udp(self):
+        while True:
+            try:
+                data, peer = self.udp.recvfrom(64)
+            except OSError:
+                return
+            self.udp_seen += 1
+            self.udp.sendto(data, peer)
+
+    def close(self):
+        self.tcp.close()
+        self.udp.close()
+
+
+class _Proxy:
+    """The SOCKS5 test server on loopback; its log lines collect in `lines`."""
+
+    def __init__(self, bind="127.0.0.1"):
+        self.host = bind
+        self.proc = subprocess.Popen(
+            [sys.executable, os.path.join(SUPPORT_DIR, "socks5_test_server.py"), "--user", TOKEN,
+             "--password", TOKEN, "--bind", bind], stdout=subprocess.PIPE, text=True)
+        self.port = int(self.proc.stdout.readline())
+        self.lines = []
+        threading.Thread(target=self._collect, daemon=True).start()
+
+    def _collect(self):
+        for line in self.proc.stdout:
+            self.lines.append(line.strip())
+
+    def saw(self, line):
+        return wait_until(lambda: line in self.lines, timeout=10)
+
+    def close(self):
+        self.proc.kill()
+        self.proc.wait()
+        self.proc.stdout.close()
+
+
+@unittest.skipUnless(_can_run() and os.environ.get(NAMESPACE_FLAG) == "1",
+                     "needs root, unshare, nft and setpriv")
+class KernelModeTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.uid = 200000 + os.getpid() % 100000
+        cls.scratch = tempfile.mkdtemp(prefix="morvil-kernel-")
+        os.chmod(cls.scratch, 0o755)
+        cls.home = os.path.join(cls.scratch, "home")
+        cls.runtime = os.path.join(cls.scratch, "runtime")
+        cls.system = os.path.join(cls.scratch, "system")
+        for d in (cls.home, cls.runtime):
+            os.mkdir(d, 0o700)
+            os.chown(d, cls.uid, cls.uid)
+        cls.peer = _Echo(PEER4)
+        cls.peer6 = _Echo(PEER6)
+        cls.bin = os.path.join(cls.scratch, "bin")
+        os.mkdir(cls.bin)
+        source = os.path.join(PROBES_DIR, "probe.c")
+        subprocess.run(["gcc", "-static", "-O1", "-o", os.path.join(cls.bin, "probe"), source],
+                       check=True)
+        os.chmod(cls.bin, 0o755)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.peer.close()
+        cls.peer6.close()
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def setUp(self):
+        self.before = _snapshot(self.uid)
+        self.proxy = _Proxy()
+        self.addCleanup(self.proxy.close)
+        self.server = None
+        self.running = []
+        self.serve("probe,probe.exe,probe-go")
+        self.start_component()
+
+    def tearDown(self):
+        for proc in self.running:
+            proc.kill()
+            proc.wait()
+            proc.stdin.close()
+            proc.stdout.close()
+        self.stop_component()
+        self.stop_serving()
+        self.assertEqual(_snapshot(self.uid), self.before)
+
+    # The user's side -------------------------------------------------------------------------
+
+    def user_env(self, **extra):
+        return {"PATH": "/usr/bin:/bin", "HOME": self.home, "XDG_RUNTIME_DIR": self.runtime,
+                "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
+                "MORVIL_REGISTRY_DIR": os.path.join(self.home, "registry"), "LANG": "C",
+                **extra}
+
+    def as_user(self, command):
+        return ["setpriv", f"--reuid={self.uid}", f"--regid={self.uid}", "--clear-groups",
+                *command]
+
+    def serve(self, processes, port=None, server="127.0.0.1"):
+        """(Re)starts the user's acceleration pipe with these settings."""
+        self.stop_serving()
+        self.server = subprocess.Popen(
+            self.as_user([os.path.join(BIN_DIR, "acc-server"), f"acc.processes={processes}",
+                          f"acc.proxy_server={server}",
+                          f"acc.proxy_port={port or self.proxy.port}",
+                          f"acc.proxy_token={TOKEN}"]),
+            env=self.user_env(), stdout=subprocess.PIPE, text=True)
+        # Its diagnostic lines may come first, and quickly: read them all, without pauses.
+        self.assertIn("ready", (line.strip() for line in self.server.stdout))
+        threading.Thread(target=self.server.stdout.read, daemon=True).start()
+
+    def stop_serving(self):
+        if self.server:
+            self.server.kill()
+            self.server.wait()
+            self.server.stdout.close()
+            self.server = None
+
+    def start(self, program, *args, env=None):
+        """Starts a probe as the user; returns the process once it is ready."""
+        proc = subprocess.Popen(self.as_user([program, *args]), env=env or self.user_env(),
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+                                stderr=subprocess.DEVNULL, cwd=self.scratch)
+        self.running.append(proc)
+        self.assertTrue(wait_until(lambda: proc.stdout.readline().strip() == "ready", 120))
+        return proc
+
+    @staticmethod
+    def go(proc):
+        """One round of the probe: its tcp, udp and cudp lines."""
+        proc.stdin.write("go\n")
+        proc.stdin.flush()
+        lines = []
+        while True:
+            line = proc.stdout.readline().strip()
+            if line in ("done", ""):
+                return lines
+            lines.append(line)
+
+    # The component's side --------------------------------------------------------------------
+
+    def installer_env(self):
+        return {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "MORVIL_CALLER_UID": str(self.uid),
+                "MORVIL_CALLER_GID": str(self.uid), "MORVIL_CALLER_RUNTIME_DIR": self.runtime,
+                "MORVIL_SYSTEM_DIR": self.system}
+
+    def start_component(self):
+        run = subprocess.run([PELLIX, *INSTALL], env=self.installer_env(), capture_output=True,
+                             text=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+
+    def stop_component(self):
+        run = subprocess.run([PELLIX, "-r", "-n", "sorvan_lsp"], env=self.installer_env(),
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+
+    def status(self):
+        try:
+            with open(os.path.join(self.system, "users", str(self.uid), "status")) as f:
+                return f.read()
+        except OSError:
+            return ""
+
+    def in_group(self, pid):
+        try:
+            with open(f"/proc/{pid}/cgroup") as f:
+                return f"/morvil/u{self.uid}/g" in f.read()
+        except OSError:
+            return False
+
+    def wait_routed(self, proc):
+        self.assertTrue(wait_until(lambda: self.in_group(proc.pid), 10), self.status())
+
+    def wait_direct(self, proc):
+        self.assertTrue(wait_until(lambda: not self.in_group(proc.pid), 10), self.status())
+
+    def assert_through_proxy(self, lines, peer=PEER4, port=None, proxy=None):
+        port = port or self.peer.port
+        proxy = proxy or self.proxy
+        # The program sees its real peer; the proxy logged each with the token.
+        self.assertEqual(lines, [f"tcp {peer} {port} ping", f"udp {peer} {port} udp",
+                                 f"cudp {peer} {port} cudp"])
+        self.assertTrue(proxy.saw(f"connect {TOKEN} {peer} {port}"), proxy.lines)
+        self.assertTrue(proxy.saw(f"udp {TOKEN} {peer} {port} 3"), proxy.lines)
+        self.assertTrue(proxy.saw(f"udp {TOKEN} {peer} {port} 4"), proxy.lines)
+
+    # Tests -----------------------------------------------------------------------------------
+
+    def test_static_program_is_routed_and_counted(self):
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe))
+        # The page learns of the program and of its bytes from the status file.
+        line = wait_until(lambda: next(
+            (l for l in self.status().splitlines()
+             if l.startswith(f"program {probe.pid} ") and not l.split()[2] == "0"), None))
+        self.assertTrue(line, self.status())
+        self.assertTrue(line.endswith(os.path.join(self.bin, "probe")), line)
+        self.assertIn(f"proxy 127.0.0.1 {self.proxy.port}", self.status())
+
+    def test_ipv6_peer_is_routed_through_an_ipv6_proxy(self):
+        # The test server relays datagrams in its own family only.
+        proxy6 = _Proxy(bind="::1")
+        self.addCleanup(proxy6.close)
+        self.serve("probe", port=proxy6.port, server="::1")
+        probe = self.start(os.path.join(self.bin, "probe"), PEER6, str(self.peer6.port),
+                           str(self.peer6.port))
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe), PEER6, self.peer6.port, proxy6)
+
+    def test_unlisted_program_goes_direct(self):
+        other = os.path.join(self.bin, "other")
+        shutil.copy(os.path.join(self.bin, "probe"), other)
+        probe = self.start(other, PEER4, str(self.peer.port), str(self.peer.port))
+        seen = self.peer.tcp_seen
+        lines = self.go(probe)
+        self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
+        self.assertEqual(self.peer.tcp_seen, seen + 1)
+        self.assertFalse(self.in_group(probe.pid))
+        self.assertFalse([l for l in self.proxy.lines if l.startswith("connect")])
+
+    def test_program_started_before_start_is_routed_and_stop_sends_it_direct(self):
+        self.stop_component()
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.start_component()
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe))
+        # Stop in the page empties the list: the running program's new connections go direct.
+        self.serve("")
+        self.wait_direct(probe)
+        connects = len([l for l in self.proxy.lines if l.startswith("connect")])
+        seen = self.peer.tcp_seen
+        lines = self.go(probe)
+        self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
+        self.assertEqual(self.peer.tcp_seen, seen + 1)
+        self.assertEqual(len([l for l in self.proxy.lines if l.startswith("connect")]), connects)
+
+    def test_new_proxy_port_reaches_a_running_program(self):
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.wait_routed(probe)
+        second = _Proxy()
+        self.addCleanup(second.close)
+        self.serve("probe", port=second.port)
+        self.assertTrue(wait_until(lambda: f"proxy 127.0.0.1 {second.port}" in self.status()))
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe), proxy=second)
+
+    def test_proxy_down_refuses_and_nothing_goes_direct(self):
+        closed = socket.socket()
+        closed.bind(("127.0.0.1", 0))
+        port = closed.getsockname()[1]
+        closed.close()
+        self.serve("probe", port=port)
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.wait_routed(probe)
+        seen = (self.peer.tcp_seen, self.peer.udp_seen)
+        lines = self.go(probe)
+        # TCP is refused; a datagram's send fails at once.
+        self.assertEqual(lines[0], "tcp refused")
+        self.assertRegex(lines[1], "^udp (refused|error)")
+        self.assertRegex(lines[2], "^cudp (refused|error)")
+        self.assertEqual((self.peer.tcp_seen, self.peer.udp_seen), seen)
+
+    def test_morvil_gone_leaves_programs_alone(self):
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.wait_routed(probe)
+        self.stop_serving()
+        self.wait_direct(probe)
+        self.assertTrue(wait_until(lambda: "proxy " not in self.status()))
+        lines = self.go(probe)
+        self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
+        self.assertFalse([l for l in self.proxy.lines if l.startswith("connect")])
+
+
+if __name__ == "__main__":
+    unittest.main()
