@@ -130,9 +130,14 @@ class _Proxy:
         self.proc.stdout.close()
 
 
-@unittest.skipUnless(_can_run() and os.environ.get(NAMESPACE_FLAG) == "1",
-                     "needs root, unshare, nft and setpriv")
-class KernelModeTest(unittest.TestCase):
+IN_NAMESPACE = _can_run() and os.environ.get(NAMESPACE_FLAG) == "1"
+
+
+class KernelModeBase(unittest.TestCase):
+    """A user, peers, a proxy, the user's acceleration pipe and the component, per test."""
+
+    PROCESSES = "probe,probe-go"
+
     @classmethod
     def setUpClass(cls):
         cls.uid = 200000 + os.getpid() % 100000
@@ -165,7 +170,7 @@ class KernelModeTest(unittest.TestCase):
         self.addCleanup(self.proxy.close)
         self.server = None
         self.running = []
-        self.serve("probe,probe.exe,probe-go")
+        self.serve(self.PROCESSES)
         self.start_component()
 
     def tearDown(self):
@@ -210,11 +215,11 @@ class KernelModeTest(unittest.TestCase):
             self.server.stdout.close()
             self.server = None
 
-    def start(self, program, *args, env=None):
+    def start(self, program, *args, env=None, cwd=None):
         """Starts a probe as the user; returns the process once it is ready."""
         proc = subprocess.Popen(self.as_user([program, *args]), env=env or self.user_env(),
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
-                                stderr=subprocess.DEVNULL, cwd=self.scratch)
+                                stderr=subprocess.DEVNULL, cwd=cwd or self.scratch)
         self.running.append(proc)
         self.assertTrue(wait_until(lambda: proc.stdout.readline().strip() == "ready", 120))
         return proc
@@ -278,7 +283,10 @@ class KernelModeTest(unittest.TestCase):
         self.assertTrue(proxy.saw(f"udp {TOKEN} {peer} {port} 3"), proxy.lines)
         self.assertTrue(proxy.saw(f"udp {TOKEN} {peer} {port} 4"), proxy.lines)
 
-    # Tests -----------------------------------------------------------------------------------
+
+
+@unittest.skipUnless(IN_NAMESPACE, "needs root, unshare, nft and setpriv")
+class KernelModeTest(KernelModeBase):
 
     def test_static_program_is_routed_and_counted(self):
         probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
@@ -303,6 +311,18 @@ class KernelModeTest(unittest.TestCase):
         self.wait_routed(probe)
         self.assert_through_proxy(self.go(probe), PEER6, self.peer6.port, proxy6)
 
+    @unittest.skipUnless(shutil.which("go"), "needs the Go compiler")
+    def test_go_program_is_routed(self):
+        program = os.path.join(self.bin, "probe-go")
+        if not os.path.exists(program):
+            cache = os.path.join(self.scratch, "go")
+            subprocess.run(["go", "build", "-o", program, os.path.join(PROBES_DIR, "probe.go")],
+                           env=dict(os.environ, GOCACHE=cache, GOPATH=cache, GOFLAGS="-mod=mod",
+                                    CGO_ENABLED="0"), check=True, cwd=self.scratch)
+        probe = self.start(program, PEER4, str(self.peer.port), str(self.peer.port))
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe))
+
     def test_unlisted_program_goes_direct(self):
         other = os.path.join(self.bin, "other")
         shutil.copy(os.path.join(self.bin, "probe"), other)
@@ -310,7 +330,7 @@ class KernelModeTest(unittest.TestCase):
         seen = self.peer.tcp_seen
         lines = self.go(probe)
         self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
-        self.assertEqual(self.peer.tcp_seen, seen + 1)
+        self.assertTrue(wait_until(lambda: self.peer.tcp_seen == seen + 1), self.peer.tcp_seen)
         self.assertFalse(self.in_group(probe.pid))
         self.assertFalse([l for l in self.proxy.lines if l.startswith("connect")])
 
@@ -328,7 +348,7 @@ class KernelModeTest(unittest.TestCase):
         seen = self.peer.tcp_seen
         lines = self.go(probe)
         self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
-        self.assertEqual(self.peer.tcp_seen, seen + 1)
+        self.assertTrue(wait_until(lambda: self.peer.tcp_seen == seen + 1), self.peer.tcp_seen)
         self.assertEqual(len([l for l in self.proxy.lines if l.startswith("connect")]), connects)
 
     def test_new_proxy_port_reaches_a_running_program(self):
@@ -369,6 +389,85 @@ class KernelModeTest(unittest.TestCase):
         lines = self.go(probe)
         self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
         self.assertFalse([l for l in self.proxy.lines if l.startswith("connect")])
+
+
+@unittest.skipUnless(IN_NAMESPACE and os.path.exists(WINE) and shutil.which("x86_64-w64-mingw32-gcc"),
+                     "needs the namespace, wine64 and mingw-w64")
+class WineProgramTest(KernelModeBase):
+    """A Windows console program run by Wine, started the way a user starts a game: no launcher,
+    nothing preloaded. Its TCP connects are made by the wineserver of its prefix."""
+
+    PROCESSES = "game.exe"
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.games = os.path.join(cls.scratch, "games")
+        os.mkdir(cls.games)
+        for name in ("game.exe", "other.exe"):
+            subprocess.run(["x86_64-w64-mingw32-gcc", "-O1", "-o", os.path.join(cls.games, name),
+                            os.path.join(PROBES_DIR, "probe.c"), "-lws2_32"], check=True)
+        os.chmod(cls.games, 0o755)
+        # One prefix set up for the whole run (the first start of Wine takes long), and a copy:
+        # another prefix, with a wineserver of its own.
+        cls.prefix = os.path.join(cls.home, "prefix")
+        cls.wine_tmp = os.path.join(cls.scratch, "wine-tmp")
+        os.mkdir(cls.wine_tmp, 0o700)
+        os.chown(cls.wine_tmp, cls.uid, cls.uid)
+        boot = subprocess.run(
+            ["setpriv", f"--reuid={cls.uid}", f"--regid={cls.uid}", "--clear-groups", "sh", "-c",
+             f"{WINE} wineboot -i && /usr/lib/wine/wineserver64 -w"],
+            env=cls.wine_env(cls.prefix), capture_output=True, timeout=600)
+        if boot.returncode != 0:
+            raise unittest.SkipTest(f"wineboot failed: {boot.stderr[-500:]}")
+        cls.other_prefix = os.path.join(cls.home, "other-prefix")
+        subprocess.run(["cp", "-a", cls.prefix, cls.other_prefix], check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        for prefix in (cls.prefix, cls.other_prefix):
+            subprocess.run(["setpriv", f"--reuid={cls.uid}", f"--regid={cls.uid}",
+                            "--clear-groups", "/usr/lib/wine/wineserver64", "-k"],
+                           env=cls.wine_env(prefix), capture_output=True, timeout=60)
+        super().tearDownClass()
+
+    @classmethod
+    def wine_env(cls, prefix):
+        return {"PATH": "/usr/bin:/bin", "HOME": cls.home, "XDG_RUNTIME_DIR": cls.runtime,
+                "WINEPREFIX": prefix, "WINEDEBUG": "-all", "LANG": "C",
+                "TMPDIR": cls.wine_tmp}  # the wineservers' sockets
+
+    def wine(self, name, prefix):
+        return self.start(WINE, name, PEER4, str(self.peer.port), str(self.peer.port),
+                          env=self.wine_env(prefix), cwd=self.games)
+
+    def wineserver_in_group(self):
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                if (os.stat(f"/proc/{pid}").st_uid == self.uid
+                        and os.readlink(f"/proc/{pid}/exe").endswith("/wineserver64")
+                        and self.in_group(int(pid))):
+                    return True
+            except OSError:
+                pass
+        return False
+
+    def test_listed_windows_program_is_routed_and_another_prefix_is_not(self):
+        game = self.wine("game.exe", self.prefix)
+        self.wait_routed(game)
+        # Its prefix's wineserver, which makes its TCP connects, goes with it.
+        self.assertTrue(wait_until(self.wineserver_in_group, 10), self.status())
+        self.assert_through_proxy(self.go(game))
+        self.assertIn("game.exe", self.status())
+
+        other = self.wine("other.exe", self.other_prefix)
+        connects = len([l for l in self.proxy.lines if l.startswith("connect")])
+        seen = self.peer.tcp_seen
+        lines = self.go(other)
+        self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
+        self.assertTrue(wait_until(lambda: self.peer.tcp_seen == seen + 1), self.peer.tcp_seen)
+        self.assertEqual(len([l for l in self.proxy.lines if l.startswith("connect")]), connects)
+        self.assertFalse(self.in_group(other.pid))
 
 
 if __name__ == "__main__":
