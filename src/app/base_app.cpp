@@ -12,6 +12,7 @@
 #include "framework/win_api.h"
 #include "framework/window.h"
 #include "framework/window_registry.h"
+#include "platform/config_directory.h"
 
 namespace {
 constexpr char16_t kMainPage[] = u"res/index.html";
@@ -46,6 +47,8 @@ BOOL CBaseApp::InitInstance() {
     }
   }
   m_instanceLock.emplace(std::move(lock));
+  // The settings there hold the proxy token: the user's alone, also when left looser before.
+  SecureMorvilConfigDirectory();
   WatchSessionEnd(OnSessionEnd);
 
   CBaseFrame frame(kMainPage, kContainerSelector, nullptr);

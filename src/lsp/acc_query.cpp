@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "lsp/real_calls.h"
+#include "lsp/wine_program_path.h"
 
 namespace {
 
@@ -65,15 +66,32 @@ int OpenPipe() {
   }
 }
 
+// The path this process is asked about: its executable's, or under Wine its Windows program's.
+size_t ProgramPath(char* out, size_t out_size) {
+  char exe[4096];
+  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return 0;
+  exe[n] = '\0';
+  if (!IsWineLoader(exe)) return ProgramPathToAsk(exe, nullptr, 0, out, out_size);
+  // The loader and the program come first; a longer command line is cut after them.
+  char cmdline[8192];
+  ssize_t got = 0;
+  int fd = ::open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    got = __read(fd, cmdline, sizeof cmdline);
+    __close(fd);
+  }
+  return ProgramPathToAsk(exe, cmdline, got > 0 ? static_cast<size_t>(got) : 0, out, out_size);
+}
+
 }  // namespace
 
 bool QueryAcceleration(AccReply& reply) {
-  char exe[4096];
-  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe);
-  if (n <= 0 || static_cast<size_t>(n) >= sizeof exe) return false;
+  char program[4096];
+  size_t program_size = ProgramPath(program, sizeof program);
+  if (program_size == 0) return false;
   uint8_t request[2 * 4096 + 64];
-  size_t size =
-      EncodeAccRequest(request, ::getpid(), std::string_view(exe, static_cast<size_t>(n)));
+  size_t size = EncodeAccRequest(request, ::getpid(), std::string_view(program, program_size));
   if (size == 0) return false;
 
   int fd = OpenPipe();

@@ -25,7 +25,8 @@ class CProxyConfig {
   int32_t GetProxyType();
   // A direct connection; the stored proxy hosts, bypass list and PAC URL stay.
   void DisableProxy();
-  // Remembers `url` and makes it the PAC URL (an empty URL too), with local names bypassed.
+  // Remembers `url` and makes it the PAC URL, with local names bypassed. An empty URL is stored
+  // too but means a direct connection (never automatic discovery), which GetProxyType reports.
   void SetAutoConfigProxy(const Text& url);
 
   // Operations behind them. A failed write shows "InternetQueryOption failed! (%d)\n" in the

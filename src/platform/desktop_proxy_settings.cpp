@@ -87,7 +87,7 @@ Result<void> DesktopProxySettings::SetAutoConfig(const std::string& url) {
   // One change set, so a reader never sees mode auto beside the previous URL.
   bool written = g_settings_set_string(settings_.get(), "autoconfig-url", url.c_str()) &&
                  g_settings_set_strv(settings_.get(), "ignore-hosts", ignore.data()) &&
-                 g_settings_set_string(settings_.get(), "mode", "auto");
+                 g_settings_set_string(settings_.get(), "mode", url.empty() ? "none" : "auto");
   return ApplyOrRevert(written);
 }
 

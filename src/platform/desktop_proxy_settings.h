@@ -43,6 +43,9 @@ class DesktopProxySettings {
   // Stores `url` (UTF-8; empty allowed) as the autoconfig URL and sets mode auto. The local names
   // the platform's "<local>" bypass stands for (localhost, 127.0.0.0/8, ::1) are added to the
   // ignore list where missing, as GLib's resolver does not know "<local>"; other entries stay.
+  // An empty URL sets mode none instead: the desktop takes mode auto without a URL for automatic
+  // discovery (WPAD), which would let any machine on the local network name a proxy for every
+  // program of the user, while an empty configuration URL means a direct connection here.
   [[nodiscard]] Result<void> SetAutoConfig(const std::string& url);
 
  private:

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "base/unique_fd.h"
+#include "platform/config_directory.h"
 #include "platform/file_replacement.h"
 
 namespace {
@@ -109,7 +110,7 @@ Result<std::vector<DirectoryEntry>> ListDirectory(const std::string& dir) {
 }
 
 Result<void> MakeDirectory(const std::string& path) {
-  if (mkdir(path.c_str(), 0777) != 0) return Error::FromErrno("mkdir " + path);
+  if (mkdir(path.c_str(), NewDirectoryMode(path)) != 0) return Error::FromErrno("mkdir " + path);
   return {};
 }
 

@@ -37,9 +37,12 @@ CURL* ThreadHandle() {
   return handle.get();
 }
 
+bool IsHttpsUrl(const char* url) {
+  return strncasecmp(url, "https://", 8) == 0;
+}
+
 bool IsHttpUrl(const std::string& url) {
-  return strncasecmp(url.c_str(), "http://", 7) == 0 ||
-         strncasecmp(url.c_str(), "https://", 8) == 0;
+  return strncasecmp(url.c_str(), "http://", 7) == 0 || IsHttpsUrl(url.c_str());
 }
 
 bool Append(SlistPtr& list, const char* line) {
@@ -67,6 +70,7 @@ struct Transfer {
   uint64_t body_left;
   bool status_delivered = false;
   bool sink_refused = false;
+  bool secure_so_far = false;  // a request of this transfer went over https
 
   bool DeliverStatus() {
     if (status_delivered) return true;
@@ -101,6 +105,19 @@ size_t OnRead(char* buffer, size_t one, size_t size, void* user) {
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto* t = static_cast<Transfer*>(user);
   return t->request.cancel && t->request.cancel->load() ? 1 : 0;
+}
+
+// Runs before each request of the transfer, redirects included: once a request went over https,
+// a later one over plain http would hand the rest of the exchange to whoever sits on the network,
+// so the transfer ends instead.
+int OnBeforeRequest(void* user, char*, char*, int, int) {
+  auto* t = static_cast<Transfer*>(user);
+  char* url = nullptr;
+  curl_easy_getinfo(t->handle, CURLINFO_EFFECTIVE_URL, &url);
+  const bool secure = url && IsHttpsUrl(url);
+  if (t->secure_so_far && !secure) return CURL_PREREQFUNC_ABORT;
+  t->secure_so_far = t->secure_so_far || secure;
+  return CURL_PREREQFUNC_OK;
 }
 
 bool IsConnectFailure(CURL* h, CURLcode rc) {
@@ -156,7 +173,11 @@ Result<long> InternetSession::Send(const HttpRequest& request, HttpResponseSink&
 
   curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // A request that starts on https never follows a redirect to plain http, not even to connect.
+  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR,
+                   IsHttpsUrl(request.url.c_str()) ? "https" : "http,https");
+  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, OnBeforeRequest);
+  curl_easy_setopt(h, CURLOPT_PREREQDATA, &transfer);
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -192,6 +213,7 @@ Result<long> InternetSession::Send(const HttpRequest& request, HttpResponseSink&
 
   CURLcode rc = CURLE_OK;
   for (int attempt = 0; attempt <= request.connect_retries; ++attempt) {
+    transfer.secure_so_far = false;
     rc = curl_easy_perform(h);
     if (rc == CURLE_OK || !IsConnectFailure(h, rc) || request.body_source) break;
   }

@@ -63,7 +63,8 @@ class InternetSession {
 
   // Runs one request; the result is the final status code. Fails when the URL is not http(s),
   // the connection, TLS or transfer fails, the body is cut short or the sink aborts. Redirects
-  // are followed. Thread-safe.
+  // are followed, but never from https to plain http: such a redirect fails the request.
+  // Thread-safe.
   [[nodiscard]] Result<long> Send(const HttpRequest& request, HttpResponseSink& sink);
 
   [[nodiscard]] const std::string& user_agent() const;

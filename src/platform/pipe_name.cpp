@@ -4,6 +4,7 @@
 #include <sys/un.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "base/gobject_ptr.h"
 #include "base/percent_encoding.h"
@@ -32,6 +33,19 @@ bool NeedsEscape(unsigned char c, bool first) {
   return c < 0x20 || c == 0x7f || c == '/' || c == '%' || c == '#' || (first && c == '.');
 }
 
+// `dir/file`, or `dir/#<SHA-256 of file>` when that does not fit a socket address.
+Result<std::filesystem::path> SocketPathIn(const std::filesystem::path& dir,
+                                           const std::string& file) {
+  constexpr size_t kMaxPath = sizeof(sockaddr_un::sun_path) - 1;
+  std::filesystem::path path = dir / file;
+  if (path.native().size() <= kMaxPath) return path;
+  GCharPtr digest(g_compute_checksum_for_string(G_CHECKSUM_SHA256, file.data(),
+                                                static_cast<gssize>(file.size())));
+  path = dir / (std::string("#") + digest.get());
+  if (path.native().size() <= kMaxPath) return path;
+  return Error{ENAMETOOLONG, "pipe directory too long: " + dir.string()};
+}
+
 }  // namespace
 
 Result<std::string> PipeFileName(TextView pipe_name) {
@@ -50,12 +64,17 @@ Result<std::filesystem::path> PipeSocketPath(TextView pipe_name) {
   if (!runtime) return runtime.error();
   Result<std::filesystem::path> dir = PrivateSubdirectory(*runtime, "pipe");
   if (!dir) return dir.error();
-  constexpr size_t kMaxPath = sizeof(sockaddr_un::sun_path) - 1;
-  std::filesystem::path path = *dir / *file;
-  if (path.native().size() <= kMaxPath) return path;
-  GCharPtr digest(g_compute_checksum_for_string(G_CHECKSUM_SHA256, file->data(),
-                                                static_cast<gssize>(file->size())));
-  path = *dir / (std::string("#") + digest.get());
-  if (path.native().size() <= kMaxPath) return path;
-  return Error{ENAMETOOLONG, "pipe directory too long: " + dir->string()};
+  return SocketPathIn(*dir, *file);
+}
+
+std::filesystem::path SystemDirectory() {
+  const char* dir = std::getenv("MORVIL_SYSTEM_DIR");
+  if (dir && dir[0] == '/') return dir;
+  return "/run/morvil";
+}
+
+Result<std::filesystem::path> SystemPipeSocketPath(TextView pipe_name) {
+  Result<std::string> file = PipeFileName(pipe_name);
+  if (!file) return file.error();
+  return SocketPathIn(SystemDirectory() / "pipe", *file);
 }

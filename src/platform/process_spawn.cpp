@@ -62,10 +62,16 @@ Result<ProcessHandle> SpawnProcess(const SpawnRequest& request) {
   for (const std::string& argument : request.arguments)
     argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  std::vector<char*> envp;
+  if (request.environment) {
+    for (const std::string& entry : *request.environment)
+      envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+  }
 
   pid_t pid = 0;
   int error = ::posix_spawn(&pid, program.c_str(), &setup.actions_, &setup.attributes_, argv.data(),
-                            environ);
+                            request.environment ? envp.data() : environ);
   if (error != 0) return Error{error, "posix_spawn " + program};
 
   Result<ProcessHandle> handle = ProcessHandle::Open(pid);

@@ -3,6 +3,7 @@
 // are all close-on-exec and do not leak into it. Thread-safe.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@ struct SpawnRequest {
   std::vector<std::string> arguments;  // argv, argv[0] included
   std::string working_directory;       // empty: the caller's current directory
   bool detached = false;               // a session of its own, standard streams on /dev/null
+  // The new process's whole environment ("NAME=value" entries); none: a copy of ours.
+  std::optional<std::vector<std::string>> environment;
 };
 
 // Starts the program; when this returns the program runs (its exec has happened). Errors carry

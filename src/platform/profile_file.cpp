@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "base/unique_fd.h"
+#include "platform/config_directory.h"
 #include "platform/file_replacement.h"
 #include "platform/ini_document.h"
 
@@ -47,5 +48,7 @@ Result<void> WriteProfileString(const std::string& file, TextView section, TextV
   if (!current) return current.error();
   IniDocument doc(*current);
   if (auto r = doc.Set(section, key, value); !r) return r;
-  return update->Commit(doc.Serialize());
+  if (auto r = update->Commit(doc.Serialize()); !r) return r;
+  ProtectWrittenFile(file);
+  return {};
 }

@@ -61,7 +61,7 @@ enum class Intent { kRead, kCreate };
 Result<std::unique_ptr<RegistryStore>> OpenStoreFor(RegistryRoot root, Intent intent) {
   std::string file = RegistryKey::StorePath(root);
   if (IsUserRoot(root)) {
-    if (!EnsureDirectory(DirectoryOf(file), 0700)) return Error::FromErrno("registry directory");
+    if (!EnsurePrivateDirectory(DirectoryOf(file))) return Error::FromErrno("registry directory");
     return RegistryStore::Open(file, RegistryStore::Access::kReadWrite,
                                RegistryStore::Journal::kWal);
   }

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/config_directory.h"
+
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
@@ -192,6 +194,11 @@ Result<std::unique_ptr<RegistryStore>> RegistryStore::Open(const std::string& fi
   if (rc != SQLITE_OK) return DbError(raw, rc, "open");
   if (created && chmod(file.c_str(), journal == Journal::kWal ? 0600 : 0644) != 0)
     return Error::FromErrno("chmod " + file);
+  if (!created && !impl->read_only && journal == Journal::kWal) {
+    // The user's store is the user's alone; one found looser (made by an older build or copied
+    // in) is tightened with its side files.
+    for (const char* suffix : {"", "-wal", "-shm"}) (void)RestrictToOwner(file + suffix);
+  }
   sqlite3_busy_timeout(raw, kBusyTimeoutMs);
   sqlite3_extended_result_codes(raw, 1);
   if (impl->read_only) return std::unique_ptr<RegistryStore>(new RegistryStore(std::move(impl)));

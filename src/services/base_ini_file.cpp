@@ -33,6 +33,7 @@ BOOL CBaseIniFile::Open(const Text& path, BOOL create) {
     m_bExists = path.size() < kMaxPath &&
                 created.OpenPath(file, LocalFile::modeCreate | LocalFile::modeNoTruncate |
                                            LocalFile::modeRead | LocalFile::shareDenyNone);
+    if (m_bExists) ProtectWrittenFile(file);
   }
   return m_bExists;
 }

@@ -4,6 +4,7 @@
 
 #include "base/path.h"
 #include "platform/ansi_codec.h"
+#include "platform/config_directory.h"
 #include "platform/file_operations.h"
 #include "platform/file_replacement.h"
 #include "platform/file_search.h"
@@ -78,8 +79,11 @@ bool WriteFileContent(const Text& path, const Text& text) {
   if (path.size() >= kMaxPath) return false;
   std::optional<std::string> bytes = EncodeAnsi(text);
   if (!bytes) return false;
-  auto update = FileReplacement::Begin(ToFileSystemPath(path), FileReplacement::LockWait::kNo);
-  return update && update->Commit(*bytes);
+  const std::string file = ToFileSystemPath(path);
+  auto update = FileReplacement::Begin(file, FileReplacement::LockWait::kNo);
+  if (!update || !update->Commit(*bytes)) return false;
+  ProtectWrittenFile(file);
+  return true;
 }
 
 bool DeleteFile(const Text& path) {

@@ -32,10 +32,11 @@ const std::string& KeyfileConfigDir() {
 }
 const bool kKeyfilePinned = !KeyfileConfigDir().empty();
 
-// Another process reading the same settings: `gsettings get`, printing GVariant text.
+// Another process reading the same settings: `gsettings get`, printing GVariant text. Its output
+// passes through the locale's character set, so the locale is fixed to one that holds any text.
 std::string OutsideGet(const std::string& schema, const std::string& key) {
-  std::string command = "env GSETTINGS_BACKEND=keyfile XDG_CONFIG_HOME='" + KeyfileConfigDir() +
-                        "' gsettings get " + schema + " " + key + " 2>&1";
+  std::string command = "env LC_ALL=C.UTF-8 GSETTINGS_BACKEND=keyfile XDG_CONFIG_HOME='" +
+                        KeyfileConfigDir() + "' gsettings get " + schema + " " + key + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   std::string output;
   char buffer[512];
@@ -129,18 +130,22 @@ TEST_F(ProxyConfigTest, AutoConfigWritesUrlModeAndLocalBypassForOtherReaders) {
   EXPECT_EQ(OutsideGet(kSchema, "autoconfig-url"), "'http://127.0.0.1:8080/other.pac'");
 }
 
-TEST_F(ProxyConfigTest, AutoConfigStoresTheUrlAsGivenEvenEmpty) {
+TEST_F(ProxyConfigTest, AnEmptyUrlMeansDirectNeverDiscovery) {
   CProxyConfig config = MakeConfig();
   config.SetAutoConfigProxy(u"http://pac.test/p.pac");
 
-  // An empty URL replaces the previous one; mode auto without a URL reads back as detection.
+  // Mode auto without a URL would have every program of the desktop discover a proxy (WPAD) on
+  // the local network; an empty URL replaces the previous one and connects directly instead.
   config.SetAutoConfigProxy(u"");
-  EXPECT_EQ(OutsideGet(kSchema, "mode"), "'auto'");
+  EXPECT_EQ(OutsideGet(kSchema, "mode"), "'none'");
   EXPECT_EQ(OutsideGet(kSchema, "autoconfig-url"), "''");
-  EXPECT_EQ(config.GetProxyType(), 9);
+  EXPECT_EQ(config.GetAutoConfigUrl(), u"");
+  EXPECT_EQ(config.GetProxyType(), 1);
 
   config.SetAutoConfigProxy(u"http://\u4f8b\u3048.test/p.pac");
+  EXPECT_EQ(OutsideGet(kSchema, "mode"), "'auto'");
   EXPECT_EQ(OutsideGet(kSchema, "autoconfig-url"), "'http://\xe4\xbe\x8b\xe3\x81\x88.test/p.pac'");
+  EXPECT_EQ(config.GetProxyType(), 5);
   EXPECT_TRUE(shown_.empty());
 }
 

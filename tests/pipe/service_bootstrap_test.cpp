@@ -7,8 +7,12 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <thread>
 
 #include "pipe/pipe_client_methods.h"
+#include "pipe/server_pipe.h"
 #include "platform/process_handle.h"
 #include "services/shell_execute.h"
 #include "support/bin_directory.h"
@@ -21,9 +25,35 @@ using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 constexpr const char* kStandinSettings[] = {
-    "MORVIL_STANDIN_CADDOW_EXIT", "MORVIL_STANDIN_CADDOW_HANG", "MORVIL_STANDIN_SERVICE_ANSWER",
-    "MORVIL_STANDIN_SERVICE_HANGUP", "MORVIL_STANDIN_PELLIX_EXIT"};
+    "MORVIL_STANDIN_CADDOW_EXIT", "MORVIL_STANDIN_CADDOW_HANG", "MORVIL_STANDIN_PELLIX_EXIT"};
 constexpr const char* kOpenFailedLine = "打开命名管道失败！";
+
+// Serves the service pipe on a thread of its own for one client, with `serve` run once the
+// client is connected; the pipe listens when the constructor returns.
+class ServeFromThread {
+ public:
+  explicit ServeFromThread(std::function<void(const Text&)> serve) {
+    std::promise<bool> listening;
+    std::future<bool> ready = listening.get_future();
+    thread_ = std::thread([serve = std::move(serve), &listening] {
+      const Text pipe(BackendServicePipeName);
+      bool created = ServerPipeCreate(pipe);
+      listening.set_value(created);
+      if (!created || !ServerPipeConnect(pipe)) return;
+      serve(pipe);
+      (void)ServerPipeDisconnect(pipe);
+    });
+    listening_ = ready.get();
+  }
+  [[nodiscard]] bool listening() const { return listening_; }
+  ~ServeFromThread() { thread_.join(); }
+  ServeFromThread(const ServeFromThread&) = delete;
+  ServeFromThread& operator=(const ServeFromThread&) = delete;
+
+ private:
+  std::thread thread_;
+  bool listening_ = false;
+};
 
 struct InitRun {
   bool result;
@@ -37,7 +67,6 @@ class ServiceBootstrapTest : public ::testing::Test {
     std::filesystem::path bin = BinDirectory();
     if (!std::filesystem::exists(bin / "Caddow.exe")) GTEST_SKIP() << "stand-ins not built";
     ClearSettings();
-    ::setenv("MORVIL_STANDIN_SERVICE_LIFETIME_S", "60", 1);  // never outlives a stuck test long
     ::setenv("XDG_STATE_HOME", home_.path("state").c_str(), 1);
     // The program directory holds the starter and the installer; "bare" only the installer.
     for (const char* dir : {"app", "bare"}) std::filesystem::create_directory(home_.path(dir));
@@ -185,12 +214,18 @@ TEST_F(ServiceBootstrapTest, StarterStillRunningAfterFourSecondsIsEnded) {
 }
 
 TEST_F(ServiceBootstrapTest, AnswerOtherThanZeroFailsAndLeavesThePipeOpen) {
-  ::setenv("MORVIL_STANDIN_SERVICE_ANSWER", "1", 1);
+  // The test serves the pipe: every message is answered "1".
+  ServeFromThread served([](const Text& pipe) {
+    Text message;
+    while (ServerPipeRead(pipe, message))
+      if (!ServerPipeWrite(pipe, u"1")) break;
+  });
+  ASSERT_TRUE(served.listening());
   InitRun run = Init(Dir("app"));
   EXPECT_FALSE(run.result);
   EXPECT_NE(run.out.find("\nremote run return value - > 1"), std::string::npos);
   ASSERT_TRUE(PipeIsOpen());
-  EXPECT_EQ(PipeClientRead(Text(BackendServicePipeName)), u"1");  // the service answers "ping"
+  EXPECT_EQ(PipeClientRead(Text(BackendServicePipeName)), u"1");  // the answer to "ping"
   EXPECT_TRUE(PipeClientDisconnect(Text(BackendServicePipeName)));
 }
 
@@ -204,10 +239,15 @@ TEST_F(ServiceBootstrapTest, InstallerFailureComesBackAsItsExitCode) {
 }
 
 TEST_F(ServiceBootstrapTest, ServiceClosingWithoutAnswerFailsAndLeavesThePipeListed) {
-  ::setenv("MORVIL_STANDIN_SERVICE_HANGUP", "1", 1);
+  // The test serves the pipe: it reads the command and hangs up.
+  ServeFromThread served([](const Text& pipe) {
+    Text message;
+    (void)ServerPipeRead(pipe, message);
+  });
+  ASSERT_TRUE(served.listening());
   InitRun run = Init(Dir("app"));
   EXPECT_FALSE(run.result);
-  EXPECT_EQ(run.out, kOpenFailedLine + ToUtf8(InstallCommand(Dir("app"))) + "\n" +
+  EXPECT_EQ(run.out, ToUtf8(InstallCommand(Dir("app"))) + "\n" +
                          "读取数据失败！remote run return value - > ");
   // InitService did not close it; the page may still do so.
   EXPECT_TRUE(PipeClientDisconnect(Text(BackendServicePipeName)));

@@ -18,6 +18,7 @@ Routes (any method):
   /hang               never answers (the connection stays open for 120 s)
   /echo               200, the request body
   /redirect           302 to /bytes/10
+  /goto?URL           302 to URL (percent-decoded)
 """
 import argparse
 import email.parser
@@ -28,6 +29,7 @@ import ssl
 import sys
 import threading
 import time
+import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 ARGS = None
@@ -154,6 +156,11 @@ class Handler(BaseHTTPRequestHandler):
         elif route == "redirect":
             self.send_response(302)
             self.send_header("Location", "/bytes/10")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+        elif route == "goto":
+            self.send_response(302)
+            self.send_header("Location", urllib.parse.unquote(query))
             self.send_header("Content-Length", "0")
             self.end_headers()
         else:

@@ -1,0 +1,114 @@
+// The backend service, morvil-backend-service: serves "\\.\pipe\ZrNetworkGameBackendService" and
+// runs the installer of the network-stack component for its clients (commands.h).
+//
+//   morvil-backend-service            the service of the calling user: serves the pipe in the
+//                                     user's runtime directory, one service per user (a second
+//                                     one exits 0 at once), installs preload mode
+//   morvil-backend-service --system   the system service (root only): serves the pipe in the
+//                                     system directory, open to every local user, and acts for
+//                                     each caller; one per system directory
+//
+// Started by systemd with a listening socket (socket activation), it is the system service and
+// serves that socket. Once the pipe listens, the user's service writes its process id to
+// backend-service.pid in the user's runtime directory. Runs until killed.
+//
+// Exit status: 0 another service already serves, 1 the pipe cannot be served, 2 bad arguments.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "backend_service/commands.h"
+#include "backend_service/listener.h"
+#include "backend_service/service_files.h"
+#include "backend_service/sessions.h"
+#include "pipe/service_bootstrap.h"
+#include "platform/instance_lock.h"
+#include "platform/pipe_name.h"
+#include "platform/runtime_dir.h"
+
+namespace {
+
+int Fail(const std::string& what) {
+  std::cerr << "morvil-backend-service: " << what << '\n';
+  return 1;
+}
+
+bool WritePidFile() {
+  auto dir = RuntimeDirectory();
+  if (!dir) return false;
+  std::filesystem::path file = dir.value() / kServicePidFile;
+  std::filesystem::path temporary = file;
+  temporary += ".tmp";
+  std::ofstream(temporary) << ::getpid() << '\n';
+  std::error_code ec;
+  std::filesystem::rename(temporary, file, ec);  // readers see the whole id or nothing
+  return !ec;
+}
+
+// The system service bound by us: the system directory's pipe, held by one service at a time.
+Result<UniqueFd> ListenAsSystemService(const std::filesystem::path& system_dir, UniqueFd& lock) {
+  if (Result<void> r = MakeSystemDirectory(system_dir); !r) return r.error();
+  if (Result<void> r = MakeSystemDirectory(system_dir / "pipe"); !r) return r.error();
+  const std::filesystem::path lock_file = system_dir / "backend-service.lock";
+  lock = UniqueFd(::open(lock_file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!lock) return Error::FromErrno("open " + lock_file.string());
+  if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0)
+    return Error{EEXIST, "another service serves " + system_dir.string()};
+  Result<std::filesystem::path> path = SystemPipeSocketPath(BackendServicePipeName);
+  if (!path) return path.error();
+  return BindPipeSocket(*path, 0666);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool system_asked = argc == 2 && std::strcmp(argv[1], "--system") == 0;
+  if (argc > 1 && !system_asked) return 2;
+
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return Fail("cannot find our own program");
+  ServiceSetup setup;
+  setup.own_directory = self.parent_path();
+  setup.system_directory = SystemDirectory();
+
+  Result<std::optional<UniqueFd>> activated = TakeActivatedSocket();
+  if (!activated) return Fail(activated.error().context);
+  UniqueFd listener;
+  UniqueFd system_lock;
+  if (*activated) {
+    setup.system = true;
+    listener = std::move(**activated);
+  } else if (system_asked) {
+    if (::geteuid() != 0) return Fail("--system needs root");
+    setup.system = true;
+    Result<UniqueFd> bound = ListenAsSystemService(setup.system_directory, system_lock);
+    if (!bound) return bound.error().code == EEXIST ? 0 : Fail(bound.error().context);
+    listener = std::move(*bound);
+  }
+  if (setup.system && ::geteuid() != 0) return Fail("the system service needs root");
+
+  // The user's service: one per user, at the user's pipe.
+  std::optional<InstanceLock> lock;
+  if (!setup.system) {
+    lock.emplace(InstanceLock::Acquire(kServiceLockName));
+    if (lock->state() == InstanceLock::State::kHeldElsewhere) return 0;
+    if (lock->state() != InstanceLock::State::kAcquired) return Fail("no instance lock");
+    Result<std::filesystem::path> path = PipeSocketPath(BackendServicePipeName);
+    if (!path) return Fail(path.error().context);
+    Result<UniqueFd> bound = BindPipeSocket(*path, 0600);
+    if (!bound) return Fail(bound.error().context);
+    listener = std::move(*bound);
+    if (!WritePidFile()) return Fail("cannot write the process id file");
+  }
+
+  CommandHandler handler(setup);
+  ServeClients(listener.get(), setup.system ? -1 : static_cast<long long>(::geteuid()), handler);
+}
