@@ -12,6 +12,8 @@ packages=(
   dbus dbus-x11 gsettings-desktop-schemas glib-networking libglib2.0-bin iputils-ping
   desktop-file-utils
   proxychains4
+  nftables libnftables-dev iproute2 util-linux
+  wine64 gcc-mingw-w64-x86-64 golang-go
 )
 
 missing=()

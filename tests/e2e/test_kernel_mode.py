@@ -1,6 +1,6 @@
-"""Kernel mode: the component started by the installer (as the system's backend service runs it,
-as root with the caller in the environment) catches the traffic of a user's listed programs in
-the kernel, whatever they are built with, and routes it through the SOCKS5 test server.
+"""Kernel mode: the system's backend service, asked over its pipe by the user as the page asks it,
+has the installer start the component, which catches the traffic of the user's listed programs
+in the kernel, whatever they are built with, and routes it through the SOCKS5 test server.
 
 The module runs itself inside a private network and mount namespace with cgroup2 mounted on
 /sys/fs/cgroup, loopback up and the test peers on TEST-NET addresses of loopback, so no rule,
@@ -9,6 +9,7 @@ route or packet reaches the machine's own network. The programs run as a user id
 acceleration pipe is served by tools/acc-server running as that user.
 """
 
+import json
 import os
 import shutil
 import socket
@@ -25,9 +26,26 @@ PEER4, PEER6 = "192.0.2.10", "2001:db8::10"
 TOKEN = "k3rnel-token"
 SUPPORT_DIR = os.path.join(os.path.dirname(__file__), "..", "support")
 PROBES_DIR = os.path.join(os.path.dirname(__file__), "..", "kernel_mode", "probes")
-PELLIX = os.path.join(BIN_DIR, "pellix.exe")
-INSTALL = ["-i", "-a", "-n", "sorvan_lsp", "-d32", os.path.join(BIN_DIR, "sorvan_lsp.dll")]
+SERVICE = os.path.join(BIN_DIR, "morvil-backend-service")
 WINE = "/usr/lib/wine/wine64"
+APP_DIR = os.path.realpath(BIN_DIR)
+INSTALL = (f'open,{APP_DIR}/pellix.exe, -i -a -n "sorvan_lsp" -d32 '
+           f'"{APP_DIR}/sorvan_lsp.dll"')
+REMOVE = f'open,{APP_DIR}/pellix.exe, -r -n "sorvan_lsp"'
+
+# Run as the user: sends each message of argv[2] (JSON) on one connection to the service's pipe
+# argv[1] and prints the answers as JSON.
+CLIENT = r"""
+import json, socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+s.settimeout(30)
+s.connect(sys.argv[1])
+answers = []
+for message in json.loads(sys.argv[2]):
+    s.send(message.encode("utf-16-le"))
+    answers.append(s.recv(65536).decode("utf-16-le"))
+print(json.dumps(answers))
+"""
 
 
 def _can_run():
@@ -149,6 +167,14 @@ class KernelModeBase(unittest.TestCase):
         for d in (cls.home, cls.runtime):
             os.mkdir(d, 0o700)
             os.chown(d, cls.uid, cls.uid)
+        # The system service serves the pipe that every user may open, and runs the installer
+        # beside it as root for its callers.
+        cls.service = subprocess.Popen([SERVICE, "--system"],
+                                       env=dict(os.environ, MORVIL_SYSTEM_DIR=cls.system),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cls.service_pipe = os.path.join(cls.system, "pipe", "zrnetworkgamebackendservice")
+        if not wait_until(lambda: os.path.exists(cls.service_pipe)):
+            raise RuntimeError("the backend service did not come up")
         cls.peer = _Echo(PEER4)
         cls.peer6 = _Echo(PEER6)
         cls.bin = os.path.join(cls.scratch, "bin")
@@ -160,6 +186,8 @@ class KernelModeBase(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
+        cls.service.terminate()
+        cls.service.wait()
         cls.peer.close()
         cls.peer6.close()
         shutil.rmtree(cls.scratch, ignore_errors=True)
@@ -238,20 +266,19 @@ class KernelModeBase(unittest.TestCase):
 
     # The component's side --------------------------------------------------------------------
 
-    def installer_env(self):
-        return {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "MORVIL_CALLER_UID": str(self.uid),
-                "MORVIL_CALLER_GID": str(self.uid), "MORVIL_CALLER_RUNTIME_DIR": self.runtime,
-                "MORVIL_SYSTEM_DIR": self.system}
+    def ask_service(self, *messages):
+        """The service's answers to `messages`, sent by the user as the page sends them."""
+        run = subprocess.run(self.as_user([sys.executable, "-c", CLIENT, self.service_pipe,
+                                           json.dumps(messages)]),
+                             env=self.user_env(), capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        return json.loads(run.stdout)
 
     def start_component(self):
-        run = subprocess.run([PELLIX, *INSTALL], env=self.installer_env(), capture_output=True,
-                             text=True, timeout=60)
-        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(self.ask_service(INSTALL), ["0"])
 
     def stop_component(self):
-        run = subprocess.run([PELLIX, "-r", "-n", "sorvan_lsp"], env=self.installer_env(),
-                             capture_output=True, text=True, timeout=60)
-        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(self.ask_service(REMOVE), ["0"])
 
     def status(self):
         try:
@@ -378,6 +405,21 @@ class KernelModeTest(KernelModeBase):
         self.assertRegex(lines[1], "^udp (refused|error)")
         self.assertRegex(lines[2], "^cudp (refused|error)")
         self.assertEqual((self.peer.tcp_seen, self.peer.udp_seen), seen)
+
+    def test_launcher_starts_a_program_inside_the_users_group(self):
+        probe = self.start(os.path.join(BIN_DIR, "morvil-run"), os.path.join(self.bin, "probe"),
+                           PEER4, str(self.peer.port), str(self.peer.port),
+                           env=self.user_env(MORVIL_SYSTEM_DIR=self.system))
+        with open(f"/proc/{probe.pid}/cgroup") as f:
+            self.assertIn(f"0::/morvil/u{self.uid}\n", f.read())
+        self.assertTrue(wait_until(lambda: f"program {probe.pid} " in self.status()))
+        self.assert_through_proxy(self.go(probe))
+        # Stop: the launcher's programs are caught no more either.
+        self.serve("")
+        self.assertTrue(wait_until(lambda: f"program {probe.pid} " not in self.status()))
+        lines = self.go(probe)
+        self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
+        self.assertEqual(len([l for l in self.proxy.lines if l.startswith("connect")]), 1)
 
     def test_morvil_gone_leaves_programs_alone(self):
         probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
