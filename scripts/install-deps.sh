@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package that the build, the program and the tests need. Idempotent.
+# Installs every Debian package that the build, the program, the package and the tests need.
+# Idempotent. Installing needs root: run it as root, or as a user who may use sudo (it asks).
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,16 @@ packages=(
   dbus dbus-x11 gsettings-desktop-schemas glib-networking libglib2.0-bin iputils-ping
   desktop-file-utils
   proxychains4
+  # The SVG loader of GdkPixbuf (the window icon): only a recommendation of GTK, which this
+  # script does not install.
+  librsvg2-common
+  # Locales that the text-conversion tests compile for themselves (localedef and its sources).
+  locales
+  # scripts/screenshots.py takes its pictures with ImageMagick's import.
+  imagemagick
+  # The Debian package: icons rendered from the SVG, the checker, file capabilities.
+  librsvg2-bin lintian libcap2-bin dpkg-dev
+  # Kernel mode: rules, routes and namespaces; the Windows, static and Go programs of its tests.
   nftables libnftables-dev iproute2 util-linux
   wine64 gcc-mingw-w64-x86-64 golang-go
 )
@@ -20,10 +31,18 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if ((${#missing[@]})); then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends \
-    "${missing[@]}"
+((${#missing[@]})) || exit 0
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    echo "install-deps.sh: installing ${missing[*]} needs root; run this script as root." >&2
+    exit 1
+  fi
+  echo "install-deps.sh: installing ${missing[*]} needs root; asking sudo." >&2
+  sudo_cmd=(sudo)
 fi
+# sudo drops most of the caller's environment, so the variable is passed through env.
+"${sudo_cmd[@]}" apt-get update
+"${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+  "${missing[@]}"

@@ -1,19 +1,34 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds and runs every test. The tests never touch the user's own
-# settings: HOME and every XDG directory point into a temporary directory, GSettings uses its
-# keyfile backend there, and a private D-Bus session and X server serve the run.
+# settings: HOME, every XDG directory and TMPDIR point into a scratch directory that is removed
+# afterwards, GSettings uses its keyfile backend there, and a private D-Bus session and X server
+# serve the run. Arguments go to ctest (for example: scripts/test.sh -R e2e).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
 
-scratch=$(mktemp -d /tmp/morvil-test.XXXXXX)
-trap 'rm -rf "$scratch"' EXIT
+# The X server makes /tmp/.X11-unix when it is missing and leaves it behind.
+x11_dir_existed=0
+[ -e /tmp/.X11-unix ] && x11_dir_existed=1
+# Short, as tests make socket paths below it (a socket path has room for 107 bytes).
+scratch=$(mktemp -d /tmp/morvil.XXXXXX)
+cleanup() {
+  rm -rf "$scratch"
+  if [ "$x11_dir_existed" = 0 ]; then rmdir /tmp/.X11-unix 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+# Traversable, not listable: the package test runs the installed program as another user, with
+# a home of that user's own inside.
+chmod 711 "$scratch"
 mkdir -p "$scratch"/{home,config,data,cache,state,runtime,registry}
 chmod 700 "$scratch/runtime"
 export HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data"
 export XDG_CACHE_HOME="$scratch/cache" XDG_STATE_HOME="$scratch/state"
 export XDG_RUNTIME_DIR="$scratch/runtime" MORVIL_REGISTRY_DIR="$scratch/registry"
+export TMPDIR="$scratch"
 export GSETTINGS_BACKEND=keyfile NO_AT_BRIDGE=1
 # Usage reports go to a closed loopback port unless a test points them at its own server.
 export MORVIL_REPORT_URL=http://127.0.0.1:9/report MORVIL_ANALYTICS_URL=http://127.0.0.1:9
@@ -22,5 +37,8 @@ export WEBKIT_DISABLE_COMPOSITING_MODE=1
 export WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1
 
 cd "$root/build"
-exec dbus-run-session -- xvfb-run -a -s "-screen 0 1920x1080x24" \
-  ctest --output-on-failure --timeout 600 "$@"
+# Not exec: the clean-up above must run when the tests end.
+status=0
+dbus-run-session -- xvfb-run -a -s "-screen 0 1920x1080x24" \
+  ctest --output-on-failure --timeout 900 "$@" || status=$?
+exit "$status"

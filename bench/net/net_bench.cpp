@@ -13,7 +13,7 @@
 
 #include "net/network_data_stream.h"
 #include "net/proxy_config.h"
-#include "platform/icmp_echo_socket.h"
+#include "platform/icmp_echo.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
   var MENU_OPEN = 40001, MENU_EXIT = 40002, SESSION_END = 1000, CLOSE_REQUEST = 2;
   var PING_EVERY_MS = 5000, TRAFFIC_EVERY_MS = 1000, CHART_SAMPLES = 60;
   var el = function (id) { return document.getElementById(id); };
-  var chart = new LatencyChart(el('latency-chart'), CHART_SAMPLES);
+  latency.start(CHART_SAMPLES);
 
   function say(id, text, kind) {
     var m = el(id);
@@ -173,10 +173,7 @@
   function pingNow() {
     var server = settings.values.server;
     if (!server || UI.pingHandler) return;
-    UI.pingHandler = function (average, quenches) {
-      el('latency').textContent = average >= 0 ? String(average) : 'n/a';
-      chart.add(average);
-    };
+    UI.pingHandler = function (average, quenches) { latency.show(average); };
     host.call('Ping', server, 3, 1000);
   }
   setInterval(pingNow, PING_EVERY_MS);

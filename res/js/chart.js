@@ -12,7 +12,13 @@ LatencyChart.prototype.add = function (ms) {
 };
 
 LatencyChart.prototype.draw = function () {
-  var c = this.canvas, g = c.getContext('2d'), w = c.width, h = c.height;
+  var c = this.canvas;
+  // Draw at the size the layout gives the canvas, so that the lines are sharp and stay inside.
+  if (c.width !== c.clientWidth || c.height !== c.clientHeight) {
+    c.width = c.clientWidth;
+    c.height = c.clientHeight;
+  }
+  var g = c.getContext('2d'), w = c.width, h = c.height;
   g.clearRect(0, 0, w, h);
   g.strokeStyle = '#2e3a4d';
   g.lineWidth = 1;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "platform/icmp_echo_socket.h"
+#include "platform/icmp_echo.h"
 
 class CBasePing {
  public:

@@ -29,6 +29,7 @@ int RunPingTask(std::unique_ptr<PingTask> task) {
       ++task->quenchReplies;
     } else {
       ++task->failures;
+      if (status == kIcmpAccessDenied) ++task->deniedProbes;
     }
   }
   // Quench replies stay in the divisor although their times are not in the sum.
@@ -40,6 +41,10 @@ int RunPingTask(std::unique_ptr<PingTask> task) {
                 "need varg time : %d, \n test times : %d, timeout: %d, less: %d\n",
                 task->roundTripTime, count, task->failures, task->quenchReplies);
   PrintDiagnostic(summary);
+  if (count > 0 && task->deniedProbes == count) {
+    Deliver(*task, kPingNotPermitted, 0);
+    return 0;
+  }
   Deliver(*task, task->roundTripTime, task->quenchReplies);
   return 0;
 }

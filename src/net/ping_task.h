@@ -1,7 +1,9 @@
 // A latency measurement: resolve a host, send a series of echo requests one after another, and
 // deliver (average round-trip time in ms, source quench replies) once, or (-1, 0) when the host
-// does not resolve. The series runs on a worker thread of its own that owns its task; the
-// result reaches the caller only through the delivery callback, called on that worker.
+// does not resolve, or (-2, 0) when not one echo request of the series could be sent because the
+// system does not let this user send any (so that the page does not show the failure as 0 ms). The
+// series runs on a worker thread of its own that owns its task; the result reaches the caller only
+// through the delivery callback, called on that worker.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +12,9 @@
 
 #include "base/text.h"
 #include "net/base_ping.h"
+
+// The first number delivered when no echo request of a series could be sent (see above).
+inline constexpr int32_t kPingNotPermitted = -2;
 
 // Receives one result. The main window connects it to SendMessageW(window, 1125, first, second),
 // which waits until the window has handled it.
@@ -23,6 +28,7 @@ struct PingTask {
   int32_t packetSize = 64;
   int32_t failures = 0;       // probes answered with any status but 0 and 11016
   int32_t quenchReplies = 0;  // probes answered with 11016
+  int32_t deniedProbes = 0;   // probes that could not be sent for want of permission (5)
   PingResultCallback deliver;
   std::unique_ptr<CBasePing> probe;
 };

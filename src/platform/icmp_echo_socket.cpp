@@ -190,9 +190,3 @@ IcmpEchoReply IcmpEchoSocket::Echo(uint32_t address, std::span<const uint8_t> da
     return {kIcmpSuccess, static_cast<uint32_t>(elapsed.count())};
   }
 }
-
-IcmpEchoReply SendIcmpEcho(uint32_t address, std::span<const uint8_t> data, uint32_t timeout_ms) {
-  Result<IcmpEchoSocket> socket = IcmpEchoSocket::Open();
-  if (!socket) return {kIcmpGeneralFailure, 0};
-  return socket->Echo(address, data, timeout_ms);
-}

@@ -42,8 +42,3 @@ class IcmpEchoSocket {
   UniqueFd fd_;
   Kind kind_;
 };
-
-// Opens a socket, sends one echo request with Echo() and closes the socket again. A socket that
-// cannot be opened gives kIcmpGeneralFailure.
-[[nodiscard]] IcmpEchoReply SendIcmpEcho(uint32_t address, std::span<const uint8_t> data,
-                                         uint32_t timeout_ms);

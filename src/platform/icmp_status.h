@@ -7,6 +7,9 @@
 
 enum IcmpStatus : uint32_t {
   kIcmpSuccess = 0,
+  // No echo request could be sent: this user may open no ICMP socket and no helper could send
+  // for them (the platform's "access denied").
+  kIcmpAccessDenied = 5,
   kIcmpDestNetUnreachable = 11002,
   kIcmpDestHostUnreachable = 11003,
   kIcmpDestProtocolUnreachable = 11004,

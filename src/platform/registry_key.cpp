@@ -106,6 +106,14 @@ Result<RegistryKey> RegistryKey::OpenExisting(RegistryRoot root, TextView subkey
   return RegistryKey(std::move(*store), *id);
 }
 
+Result<void> RegistryKey::Delete(RegistryRoot root, TextView subkey) {
+  // Nothing to delete in a store that does not exist; opening it would create it.
+  if (access(StorePath(root).c_str(), F_OK) != 0) return Error{kRegistryNotFound, "store"};
+  auto key = OpenExisting(root, subkey);
+  if (!key) return key.error();
+  return key->store_->DeleteKey(key->id_);
+}
+
 Result<RegistryValue> RegistryKey::QueryValue(TextView name) const {
   return store_->ReadValue(id_, name);
 }

@@ -38,6 +38,10 @@ class RegistryKey {
   // when it is missing.
   [[nodiscard]] static Result<RegistryKey> OpenExisting(RegistryRoot root, TextView subkey);
 
+  // Removes an existing key with its values and subkeys; kRegistryNotFound when it (or its
+  // store) is missing, kRegistryAccessDenied where the store is read-only.
+  [[nodiscard]] static Result<void> Delete(RegistryRoot root, TextView subkey);
+
   [[nodiscard]] Result<RegistryValue> QueryValue(TextView name) const;
   [[nodiscard]] Result<void> SetValue(TextView name, const RegistryValue& value);
 

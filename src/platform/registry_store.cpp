@@ -300,6 +300,28 @@ Result<void> RegistryStore::WriteValue(int64_t key, TextView name, const Registr
   return tx.Commit();
 }
 
+Result<void> RegistryStore::DeleteKey(int64_t key) {
+  if (impl_->read_only) return Error{kRegistryAccessDenied, "read-only store"};
+  WriteTransaction tx(impl_->db.get());
+  if (auto r = tx.Begin(); !r) return r.error();
+  static constexpr const char* kDeletes[] = {
+      "WITH RECURSIVE subtree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys "
+      "JOIN subtree ON keys.parent = subtree.id) DELETE FROM key_values WHERE key IN subtree",
+      "WITH RECURSIVE subtree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys "
+      "JOIN subtree ON keys.parent = subtree.id) DELETE FROM keys WHERE id IN subtree",
+  };
+  for (const char* sql : kDeletes) {
+    auto stmt = impl_->Prepare(sql);
+    if (!stmt) return stmt.error();
+    sqlite3_bind_int64(stmt->get(), 1, key);
+    int rc = sqlite3_step(stmt->get());
+    if (rc != SQLITE_DONE) return DbError(impl_->db.get(), rc, "delete key");
+  }
+  // The last statement removed the key itself, unless it was gone already.
+  if (sqlite3_changes(impl_->db.get()) == 0) return Error{kRegistryNotFound, "key"};
+  return tx.Commit();
+}
+
 Text RegistryStore::FoldName(TextView name) {
   Text out;
   out.reserve(name.size());

@@ -64,6 +64,10 @@ class RegistryStore {
   // Creates or replaces the value; kRegistryNotFound when the key no longer exists.
   [[nodiscard]] Result<void> WriteValue(int64_t key, TextView name, const RegistryValue& value);
 
+  // Removes the key with its values and every key below it, in one transaction;
+  // kRegistryNotFound when the key no longer exists.
+  [[nodiscard]] Result<void> DeleteKey(int64_t key);
+
   // Upper-case folding used for names: each code point mapped on its own, pairs kept whole.
   [[nodiscard]] static Text FoldName(TextView name);
 

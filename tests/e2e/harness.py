@@ -42,6 +42,13 @@ def wait_until(predicate, timeout=15.0, interval=0.05):
         time.sleep(interval)
 
 
+def _end_with_parent():
+    """Run in a child before it starts: the kernel ends it when the test process ends, even
+    when that process is killed and cannot clean up."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(1, signal.SIGTERM, 0, 0, 0)  # PR_SET_PDEATHSIG
+
+
 class XServer:
     """A private Xvfb display, optionally with a window manager (openbox)."""
 
@@ -49,14 +56,16 @@ class XServer:
         read_fd, write_fd = os.pipe()
         self.proc = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
-             "-nolisten", "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
+             "-nolisten", "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL,
+            preexec_fn=_end_with_parent)
         os.close(write_fd)
         with os.fdopen(read_fd) as f:
             self.display = ":" + f.readline().strip()
         self.wm = None
         if window_manager:
             self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(),
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                       preexec_fn=_end_with_parent)
             wait_until(lambda: "_NET_SUPPORTING_WM_CHECK" in self.xprop_root(), timeout=10)
 
     def env(self):
@@ -142,10 +151,12 @@ class Morvil:
         env.setdefault("WEBKIT_DISABLE_COMPOSITING_MODE", "1")
         return env
 
-    def start(self, *args):
+    def start(self, *args, wrapper=()):
+        """Starts the program with args; `wrapper` is a command line it runs under (for example
+        a private network namespace)."""
         log = open(os.path.join(self.root, f"morvil-{len(self.procs)}.log"), "w")
-        proc = subprocess.Popen([os.path.join(self.root, "morvil"), *args], env=self.env(),
-                                stdout=log, stderr=subprocess.STDOUT)
+        proc = subprocess.Popen([*wrapper, os.path.join(self.root, "morvil"), *args],
+                                env=self.env(), stdout=log, stderr=subprocess.STDOUT)
         log.close()
         self.procs.append(proc)
         return proc

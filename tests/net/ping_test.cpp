@@ -59,7 +59,8 @@ std::unique_ptr<PingTask> MakeTask(const Text& host, int32_t count, int32_t time
 
 TEST(PingSeriesTest, AverageAndQuenchRules) {
   const IcmpEchoReply ok10{kIcmpSuccess, 10}, ok20{kIcmpSuccess, 20}, quench{kIcmpSourceQuench, 0},
-      late{kIcmpTimedOut, 0}, unreachable{kIcmpDestHostUnreachable, 0};
+      late{kIcmpTimedOut, 0}, unreachable{kIcmpDestHostUnreachable, 0},
+      denied{kIcmpAccessDenied, 0};
   struct Row {
     std::vector<IcmpEchoReply> replies;
     int32_t first, second;
@@ -70,6 +71,11 @@ TEST(PingSeriesTest, AverageAndQuenchRules) {
       {{late, late}, 0, 0},
       {{quench, quench}, 0, 2},
       {{}, 0, 0},
+      // Nothing could be sent: told apart from an answer in under a millisecond.
+      {{denied, denied, denied}, kPingNotPermitted, 0},
+      // Some could: an ordinary series in which the others failed.
+      {{denied, ok10, denied}, 10, 0},
+      {{denied, late}, 0, 0},
   };
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(i);

@@ -5,11 +5,13 @@
 #include <stdlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "base/gobject_ptr.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -17,18 +19,21 @@ constexpr char kSchema[] = "org.gnome.system.proxy";
 
 // GSettings keeps one backend per process and GLib caches the user's configuration directory, so
 // the keyfile backend is pinned to a temporary directory before any test runs (TempHome changes
-// XDG_CONFIG_HOME later, but GLib has read it by then). Removed at exit.
+// XDG_CONFIG_HOME later, but GLib has read it by then). Removed at exit; the path is never
+// destroyed, so it is still there when the exit handler runs.
 const std::string& KeyfileConfigDir() {
-  static const std::string dir = [] {
-    char pattern[] = "/tmp/morvil-gsettings-XXXXXX";
-    std::string root = mkdtemp(pattern);
+  static const std::string* dir = [] {
+    auto* root = new std::string(testing_support::MakeTempDir("morvil-gsettings").string());
     setenv("GSETTINGS_BACKEND", "keyfile", 1);
-    setenv("XDG_CONFIG_HOME", root.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", root->c_str(), 1);
     g_get_user_config_dir();
-    std::atexit([] { std::filesystem::remove_all(KeyfileConfigDir()); });
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(KeyfileConfigDir(), ignored);
+    });
     return root;
   }();
-  return dir;
+  return *dir;
 }
 const bool kKeyfilePinned = !KeyfileConfigDir().empty();
 
@@ -171,8 +176,7 @@ TEST_F(ProxyConfigTest, DisableProxyChangesOnlyTheMode) {
 // writes show the message box, and the settings stay as they were.
 TEST_F(ProxyConfigTest, MissingSchemaFailsWithoutTouchingTheSettings) {
   SetMode("manual", "");
-  char pattern[] = "/tmp/morvil-schemas-XXXXXX";
-  std::filesystem::path empty = mkdtemp(pattern);
+  std::filesystem::path empty = testing_support::MakeTempDir("morvil-schemas");
   CProxyConfig config = MakeConfig(empty);
 
   testing::internal::CaptureStdout();

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/icmp_echo_socket.h"
+#include "platform/icmp_echo.h"
 #include "support/icmp_test_support.h"
 #include "support/private_network.h"
 

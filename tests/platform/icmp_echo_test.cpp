@@ -1,4 +1,4 @@
-#include "platform/icmp_echo_socket.h"
+#include "platform/icmp_echo.h"
 
 #include <gtest/gtest.h>
 

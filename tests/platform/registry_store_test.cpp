@@ -101,6 +101,37 @@ TEST_F(RegistryStoreTest, BadPathsAndMissingKeys) {
   EXPECT_TRUE(RegistryKey::Create(RegistryRoot::kCurrentUser, Text(255, u'k')));
 }
 
+// Deleting a key takes its values and its whole subtree, and nothing beside it.
+TEST_F(RegistryStoreTest, DeleteKeyRemovesItsSubtreeOnly) {
+  const RegistryValue v{REG_SZ, "x"};
+  for (const char16_t* path : {u"Soft\\App", u"Soft\\App\\Deep\\Er", u"Soft\\Apple", u"Soft"}) {
+    auto key = RegistryKey::Create(RegistryRoot::kCurrentUser, path);
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->SetValue(u"v", v));
+  }
+  ASSERT_TRUE(RegistryKey::Delete(RegistryRoot::kCurrentUser, u"SOFT\\app"));
+  for (const char16_t* gone : {u"Soft\\App", u"Soft\\App\\Deep", u"Soft\\App\\Deep\\Er"}) {
+    auto key = RegistryKey::OpenExisting(RegistryRoot::kCurrentUser, gone);
+    ASSERT_FALSE(key) << ToUtf8(gone);
+    EXPECT_EQ(key.error().code, kRegistryNotFound);
+  }
+  for (const char16_t* kept : {u"Soft", u"Soft\\Apple"}) {
+    auto key = RegistryKey::OpenExisting(RegistryRoot::kCurrentUser, kept);
+    ASSERT_TRUE(key) << ToUtf8(kept);
+    EXPECT_TRUE(key->QueryValue(u"v"));
+  }
+  // No value of the deleted keys is left behind, and a second delete finds nothing.
+  EXPECT_EQ(Sqlite(UserDb(), "SELECT count(*) FROM key_values"), "2\n");
+  auto again = RegistryKey::Delete(RegistryRoot::kCurrentUser, u"Soft\\App");
+  ASSERT_FALSE(again);
+  EXPECT_EQ(again.error().code, kRegistryNotFound);
+  // A machine store that does not exist is not created to delete from it.
+  auto machine = RegistryKey::Delete(RegistryRoot::kLocalMachine, u"Soft");
+  ASSERT_FALSE(machine);
+  EXPECT_EQ(machine.error().code, kRegistryNotFound);
+  EXPECT_FALSE(std::filesystem::exists(home_.path("registry/machine.db")));
+}
+
 // Several processes creating the same keys and writing at once lose nothing.
 TEST_F(RegistryStoreTest, ConcurrentWriterProcessesLoseNothing) {
   constexpr int kWriters = 4, kValues = 60;

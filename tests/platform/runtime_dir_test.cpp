@@ -9,15 +9,14 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 class RuntimeDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/morvil-rt-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    parent_ = pattern;
+    parent_ = testing_support::MakeTempDir("morvil-rt");
     if (const char* xdg = std::getenv("XDG_RUNTIME_DIR")) saved_xdg_ = xdg;
   }
   void TearDown() override {
@@ -50,6 +49,16 @@ TEST_F(RuntimeDirTest, FollowsXdgRuntimeDirAndMakesItPrivate) {
 
 TEST_F(RuntimeDirTest, RelativeOrMissingXdgRuntimeDirFallsBackToTmp) {
   const fs::path expected = "/tmp/morvil-" + std::to_string(::geteuid());
+  // The fallback is the product's fixed place, outside the run's temporary folder: remove it
+  // afterwards unless it was there before (rmdir, so nothing of another user of it is lost).
+  const bool existed = fs::exists(expected);
+  struct RemoveIfMade {
+    const fs::path& dir;
+    bool keep;
+    ~RemoveIfMade() {
+      if (!keep) ::rmdir(dir.c_str());
+    }
+  } remove_if_made{expected, existed};
   for (const char* value : {"relative/dir", static_cast<const char*>(nullptr)}) {
     SCOPED_TRACE(value ? value : "(unset)");
     if (value)

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <filesystem>
+#include <string>
 #include <thread>
 
 #include "report/client_id.h"
@@ -97,7 +99,8 @@ TEST(ClientIdTest, FirstNonZeroAddressInReverseByteOrder) {
 
 TEST(InstallDateTest, LocalDateOfTheFileOrTheFixedFallback) {
   EXPECT_EQ(InstallDateOfFile("/nonexistent/morvil"), "1990-04-12");
-  char path[] = "/tmp/morvil-date-XXXXXX";
+  std::string pattern = (std::filesystem::temp_directory_path() / "morvil-date-XXXXXX").string();
+  char* path = pattern.data();
   int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
   close(fd);

@@ -10,6 +10,7 @@
 #include "services/shell_execute.h"
 #include "services/shell_start.h"
 #include "support/child_processes.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -18,8 +19,7 @@ namespace {
 class DefaultHandlerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char pattern[] = "/tmp/morvil-handlers-XXXXXX";
-    root_ = new std::string(::mkdtemp(pattern));
+    root_ = new std::string(testing_support::MakeTempDir("morvil-handlers"));
     std::string apps = *root_ + "/data/applications";
     std::filesystem::create_directories(apps);
     WriteScript(*root_ + "/viewer.sh", "echo \"$1\" > \"" + *root_ + "/viewed.txt\"");

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "services/desktop_exec.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -37,9 +38,7 @@ TEST(DesktopExecTest, QuotesByTheDesktopEntryRules) {
 class ShortcutTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/morvil-shortcut-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = testing_support::MakeTempDir("morvil-shortcut");
     target_ = dir_ / "My App" / "run me";
     fs::create_directories(target_.parent_path());
     std::ofstream(target_) << "#!/bin/sh\n";

@@ -10,15 +10,14 @@
 #include <optional>
 
 #include "base/path.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 class SpecialFoldersTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/morvil-folders-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    home_ = pattern;
+    home_ = testing_support::MakeTempDir("morvil-folders");
     for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
       const char* v = std::getenv(name);
       saved_[name] = v ? std::optional<std::string>(v) : std::nullopt;

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 extern char** environ;
 
 namespace testing_support {
@@ -27,12 +29,6 @@ inline std::string ReadWholeFile(const std::filesystem::path& path) {
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
-}
-
-inline std::filesystem::path MakeTempDir(const char* tag) {
-  std::string pattern = (std::filesystem::temp_directory_path() / tag).string() + "-XXXXXX";
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-  return pattern;
 }
 
 // One recorded request.

@@ -6,8 +6,11 @@
 #include <stdlib.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
+
+#include "support/temp_dir.h"
 
 class ScopedLocale {
  public:
@@ -17,9 +20,14 @@ class ScopedLocale {
       ok_ = true;
       return;
     }
-    static const std::string dir = [] {
-      char pattern[] = "/tmp/morvil-locales-XXXXXX";
-      return std::string(mkdtemp(pattern));
+    // Never destroyed, so that the exit handler that removes the directory still has its path.
+    static const std::string& dir = *[] {
+      auto* made = new std::string(testing_support::MakeTempDir("morvil-locales").string());
+      std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+      });
+      return made;
     }();
     std::string source = name.substr(0, name.find('.'));
     std::string charmap = name.substr(name.find('.') + 1);

@@ -12,11 +12,12 @@
 #include <iterator>
 #include <string>
 
+#include "support/temp_dir.h"
+
 class TempHome {
  public:
   TempHome() {
-    char pattern[] = "/tmp/morvil-test-XXXXXX";
-    root_ = mkdtemp(pattern);
+    root_ = testing_support::MakeTempDir("morvil-test").string();
     chmod(root_.c_str(), 0755);
     setenv("HOME", root_.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);

@@ -10,14 +10,14 @@
 #include <string>
 
 #include "base/text.h"
+#include "support/temp_dir.h"
 
 inline const std::filesystem::path& UseTemporaryRuntimeDir() {
   static const std::filesystem::path* dir = [] {
-    char pattern[] = "/tmp/morvil-test-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    if (!made) std::abort();
-    ::setenv("XDG_RUNTIME_DIR", made, 1);
-    auto* path = new std::filesystem::path(made);
+    // A short name: pipe sockets go two levels below it, and a socket path has room for 107
+    // bytes (longer pipe names become a 65-byte digest).
+    auto* path = new std::filesystem::path(testing_support::MakeTempDir("rt"));
+    ::setenv("XDG_RUNTIME_DIR", path->c_str(), 1);
     std::atexit([] {
       std::error_code ignored;
       std::filesystem::remove_all(UseTemporaryRuntimeDir(), ignored);

@@ -68,9 +68,6 @@ constexpr char kShim[] = R"JS(
 struct FrameCall {
   uint64_t page_id;
   WebKitFrame* frame;  // strong reference
-  // "<page id>\n<frame URL>\n", made at the first call: the window object (and with it this
-  // record) is replaced for every new document, so the frame's URL stays the same meanwhile.
-  std::string header;
 };
 
 std::string JsonString(const char* utf8) {
