@@ -132,6 +132,7 @@ struct Component::State {
   std::vector<std::string> proxy_ipv4, proxy_ipv6;
   bool proxy_down = false;
   bool rules_dirty = true;
+  bool status_dirty = false;  // programs came or went since the status was written
   std::set<pid_t> wine_pending;
   int64_t wine_pending_until = 0;
 
@@ -256,6 +257,8 @@ struct Component::State {
       if (g.servers.count(*server)) return true;  // with another program of the prefix already
     std::optional<std::string> origin = CgroupOf(*server);
     if (!origin) return false;
+    // Started by the program after it was moved: it came from where the program came from.
+    if (PlaceOf(*server) == it->second.group) origin = groups[it->second.group].origin;
     if (tree->Move(*server, it->second.group)) groups[it->second.group].servers[*server] = *origin;
     return true;
   }
@@ -285,6 +288,7 @@ struct Component::State {
     if (group == 0) group = NewGroup();
     if (group == 0) return;
     groups[group] = Group{pid, *origin, {}};
+    status_dirty = true;
     Tracked& t = tracked[pid];
     t = Tracked{start, path, group, false, WineServerDirectoryOf(pid)};
     if (!tree->Move(pid, group)) {
@@ -305,6 +309,7 @@ struct Component::State {
     if (found == groups.end()) return;
     Group g = std::move(found->second);
     groups.erase(found);
+    status_dirty = true;
     for (auto& [pid, t] : tracked)
       if (t.group == group) t.group = 0;
     for (pid_t member : tree->Members(group)) {
@@ -369,7 +374,7 @@ struct Component::State {
       Tracked& t = tracked[pid];
       t.start = *start;
       t.path = path;
-      if (t.launcher_listed != yes) rules_dirty = true;
+      if (t.launcher_listed != yes) rules_dirty = status_dirty = true;
       t.launcher_listed = yes;
       return true;
     }
@@ -399,6 +404,8 @@ struct Component::State {
     pipe.Close();
     KeepSpare();
     ApplyRules();
+    // The page shows a program as soon as it is caught, not at the next tick.
+    if (status_dirty) WriteStatus();
   }
 
   // Asks about every process of the user again, so that changes in the page reach programs
@@ -418,6 +425,9 @@ struct Component::State {
       }
     }
     pipe.Close();
+    // A wineserver that was not there when its program was caught may have come since.
+    for (const auto& [pid, t] : tracked)
+      if (t.group != 0 && t.server_dir) AdoptWineServer(pid);
     // Launcher processes that ended no longer count.
     std::erase_if(tracked, [](const auto& entry) {
       return entry.second.group == 0 && !StartTimeOf(entry.first);
@@ -456,6 +466,7 @@ struct Component::State {
   }
 
   void WriteStatus() {
+    status_dirty = false;
     ComponentStatus status;
     status.component = ::getpid();
     status.updated = ::time(nullptr);

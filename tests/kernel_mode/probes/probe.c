@@ -78,10 +78,10 @@ static void print_error(const char* what, int error) {
 
 static void set_timeout(sock_t fd) {
 #ifdef _WIN32
-  DWORD ms = 3000;
+  DWORD ms = 10000;
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, (const char*)&ms, sizeof ms);
 #else
-  struct timeval tv = {3, 0};
+  struct timeval tv = {10, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 #endif
 }

@@ -34,13 +34,13 @@ func peer(what string, address net.Addr, reply []byte) {
 }
 
 func tcp(target string) {
-	conn, err := net.DialTimeout("tcp", target, 3*time.Second)
+	conn, err := net.DialTimeout("tcp", target, 10*time.Second)
 	if err != nil {
 		report("tcp", err)
 		return
 	}
 	defer conn.Close()
-	conn.SetDeadline(time.Now().Add(3 * time.Second))
+	conn.SetDeadline(time.Now().Add(10 * time.Second))
 	reply := make([]byte, 64)
 	if _, err = conn.Write([]byte("ping")); err == nil {
 		var n int
@@ -60,7 +60,7 @@ func udp(target string) {
 		return
 	}
 	defer conn.Close()
-	conn.SetDeadline(time.Now().Add(3 * time.Second))
+	conn.SetDeadline(time.Now().Add(10 * time.Second))
 	reply := make([]byte, 64)
 	if _, err = conn.WriteToUDP([]byte("udp"), remote); err == nil {
 		var n int
@@ -80,7 +80,7 @@ func connectedUdp(target string) {
 		return
 	}
 	defer conn.Close()
-	conn.SetDeadline(time.Now().Add(3 * time.Second))
+	conn.SetDeadline(time.Now().Add(10 * time.Second))
 	reply := make([]byte, 64)
 	if _, err = conn.Write([]byte("cudp")); err == nil {
 		var n int
