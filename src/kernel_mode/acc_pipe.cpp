@@ -87,7 +87,7 @@ AccPipe::Answer AccPipe::Ask(pid_t pid, const std::string& path, AccReply& reply
   if (!fd_) return Answer::kNoAnswer;
   uint8_t request[2 * 4096 + 64];
   size_t size = EncodeAccRequest(request, pid, path);
-  if (size == 0) return Answer::kLeave;  // a path that cannot be asked about (too long, not UTF-8)
+  if (size == 0) return Answer::kSkip;  // a path that cannot be asked about (too long, not UTF-8)
   if (::send(fd_.get(), request, size, MSG_NOSIGNAL) != static_cast<ssize_t>(size)) {
     fd_.reset();
     return Answer::kNoAnswer;
@@ -103,7 +103,7 @@ AccPipe::Answer AccPipe::Ask(pid_t pid, const std::string& path, AccReply& reply
     fd_.reset();
     return Answer::kNoAnswer;
   }
-  if (static_cast<size_t>(got) > sizeof answer) return Answer::kLeave;  // oversized: not usable
+  if (static_cast<size_t>(got) > sizeof answer) return Answer::kSkip;
   std::span<uint8_t> bytes(answer, static_cast<size_t>(got));
   if (ParseAccReply(bytes, reply)) return Answer::kAccelerate;
   // A "0" answer carries the proxy too; it is read the same way.

@@ -24,7 +24,9 @@ class AccPipe {
   [[nodiscard]] bool Open();
   void Close() { fd_.reset(); }
 
-  enum class Answer { kAccelerate, kLeave, kNoAnswer };
+  // kSkip: no usable answer about this process (a path that cannot be asked about, a reply
+  // too long to read); nothing is to change.
+  enum class Answer { kAccelerate, kLeave, kSkip, kNoAnswer };
   // Asks about one process. `reply` holds the proxy whenever the answer named a usable one
   // (port 0 otherwise), with kLeave too. kNoAnswer when the connection failed (it is closed).
   [[nodiscard]] Answer Ask(pid_t pid, const std::string& path, AccReply& reply);

@@ -368,6 +368,7 @@ struct Component::State {
       if (answer == AccPipe::Answer::kNoAnswer) return false;
       if (cache) cache->emplace(path, std::make_pair(answer, reply));
     }
+    if (answer == AccPipe::Answer::kSkip) return true;
     TakeProxy(reply);
     bool yes = answer == AccPipe::Answer::kAccelerate && proxy.has_value();
     if (place == kLauncherGroup) {

@@ -30,6 +30,8 @@ constexpr int64_t kUdpIdleMs = 180000;
 // rather than each trying the proxy again.
 constexpr int64_t kUdpRetryPauseMs = 1000;
 constexpr size_t kMaxQueuedDatagrams = 64;
+// Program sockets with an association at once; datagrams of further ones are dropped.
+constexpr size_t kMaxAssociations = 4096;
 constexpr int kPipeSize = 1 << 20;
 constexpr size_t kMaxDatagram = 65536;
 
@@ -529,7 +531,7 @@ void Relay::Impl::ReadUdp(int listener) {
     UdpAssociation* association = found == associations.end() ? nullptr : found->second;
     if (association == nullptr) {
       std::optional<ProxyEndpoint> current = CurrentProxy();
-      if (!current) continue;
+      if (!current || associations.size() >= kMaxAssociations) continue;
       UniqueFd control = ConnectToProxy(*current);
       if (!control) {
         ProxyUnreachable();

@@ -147,6 +147,37 @@ class _Proxy:
         self.proc.wait()
         self.proc.stdout.close()
 
+# Run as the user in place of morvil's acceleration pipe: answers each request with the next of
+# a series of replies no sound server sends, then starts the series again.
+HOSTILE_PIPE = r"""
+import os, socket, sys
+path = sys.argv[1]
+os.makedirs(os.path.dirname(path), mode=0o700, exist_ok=True)
+if os.path.exists(path):
+    os.unlink(path)  # the socket of the server that was stopped
+server = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+server.bind(path)
+server.listen(8)
+print("ready", flush=True)
+u = lambda text: text.encode("utf-16-le", "surrogatepass")
+replies = [b"", b"\x31", u("1"), u("1,127.0.0.1"), u("1,127.0.0.1,99999,tok"),
+           u("1,127.0.0.1,0,tok"), u("1,127.0.0.1,-5,tok"), u("1,\ud800,1080,tok"),
+           u("1," + "h" * 300 + ",1080,tok"),
+           u("1,127.0.0.1,1080," + "t" * 300), u("1" * 100000), None]
+n = 0
+while True:
+    conn, _ = server.accept()
+    try:
+        while conn.recv(65536):
+            reply = replies[n % len(replies)]
+            n += 1
+            if reply is not None:
+                conn.send(reply)
+    except OSError:
+        pass
+    conn.close()
+"""
+
 
 IN_NAMESPACE = _can_run() and os.environ.get(NAMESPACE_FLAG) == "1"
 
@@ -305,7 +336,7 @@ class KernelModeBase(unittest.TestCase):
         proxy = proxy or self.proxy
         # The program sees its real peer; the proxy logged each with the token.
         self.assertEqual(lines, [f"tcp {peer} {port} ping", f"udp {peer} {port} udp",
-                                 f"cudp {peer} {port} cudp"])
+                                 f"cudp {peer} {port} cudp"], proxy.lines)
         self.assertTrue(proxy.saw(f"connect {TOKEN} {peer} {port}"), proxy.lines)
         self.assertTrue(proxy.saw(f"udp {TOKEN} {peer} {port} 3"), proxy.lines)
         self.assertTrue(proxy.saw(f"udp {TOKEN} {peer} {port} 4"), proxy.lines)
@@ -420,6 +451,31 @@ class KernelModeTest(KernelModeBase):
         lines = self.go(probe)
         self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
         self.assertEqual(len([l for l in self.proxy.lines if l.startswith("connect")]), 1)
+
+    def test_hostile_acceleration_pipe_changes_nothing_and_the_component_goes_on(self):
+        self.stop_serving()
+        pipe = os.path.join(self.runtime, "morvil", "pipe", "brelanpipe")
+        hostile = subprocess.Popen(self.as_user([sys.executable, "-c", HOSTILE_PIPE, pipe]),
+                                   env=self.user_env(), stdout=subprocess.PIPE, text=True)
+        self.addCleanup(hostile.wait)
+        self.addCleanup(hostile.kill)
+        self.assertEqual(hostile.stdout.readline().strip(), "ready")
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        # Several rounds of questions, each answered with something unusable.
+        updated = lambda: int(next((l.split()[1] for l in self.status().splitlines()
+                                    if l.startswith("updated ")), "0"))
+        first = updated()
+        self.assertTrue(wait_until(lambda: updated() >= first + 4, 20), self.status())
+        self.assertFalse(self.in_group(probe.pid))
+        self.assertNotIn("proxy ", self.status())
+        self.assertEqual(len(self.status().splitlines()), 4, self.status())
+        hostile.kill()
+        os.unlink(pipe)
+        # The component still serves: a sound pipe again, and the program is routed.
+        self.serve(self.PROCESSES)
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe))
 
     def test_morvil_gone_leaves_programs_alone(self):
         probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
