@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev sqlite3 libcurl4-openssl-dev
   libgtest-dev libgmock-dev
   python3 openssl curl
-  xvfb xauth x11-utils xdotool openbox
+  xvfb xauth x11-utils x11-xserver-utils xdotool openbox trayer xserver-xephyr
   dbus dbus-x11 gsettings-desktop-schemas glib-networking libglib2.0-bin iputils-ping
   desktop-file-utils
   proxychains4
@@ -22,8 +22,15 @@ packages=(
   imagemagick
   # The Debian package: icons rendered from the SVG, the checker, file capabilities.
   librsvg2-bin lintian libcap2-bin dpkg-dev
+  # The backend service's tests: socket activation (systemd-socket-activate), other users
+  # (setpriv) and private mount namespaces (unshare).
+  systemd util-linux
+  # The page tests look at a program's socket connections (ss).
+  iproute2
+  # The browser's sandbox and the fuzz targets (clang's libFuzzer).
+  bubblewrap xdg-dbus-proxy clang libfuzzer-14-dev
   # Kernel mode: rules, routes and namespaces; the Windows, static and Go programs of its tests.
-  nftables libnftables-dev iproute2 util-linux
+  nftables libnftables-dev
   wine64 gcc-mingw-w64-x86-64 golang-go
 )
 

@@ -33,8 +33,14 @@ export GSETTINGS_BACKEND=keyfile NO_AT_BRIDGE=1
 # Usage reports go to a closed loopback port unless a test points them at its own server.
 export MORVIL_REPORT_URL=http://127.0.0.1:9/report MORVIL_ANALYTICS_URL=http://127.0.0.1:9
 export WEBKIT_DISABLE_COMPOSITING_MODE=1
-# The browser's sandbox cannot start inside an unprivileged container; tests only.
-export WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1
+# Pages run in the browser's sandbox, as users run them, wherever it can start: it needs
+# bubblewrap to make its namespaces, which an unprivileged container may forbid. Only there is it
+# turned off (tests only, never for the program a user runs), and the run says so.
+if ! bwrap --ro-bind / / --dev /dev --proc /proc --unshare-all --die-with-parent true \
+    >/dev/null 2>&1; then
+  echo "NOTE: bubblewrap cannot make namespaces here; pages run WITHOUT the browser sandbox"
+  export WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1
+fi
 
 cd "$root/build"
 # Not exec: the clean-up above must run when the tests end.

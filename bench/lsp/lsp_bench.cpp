@@ -1,7 +1,9 @@
 // Client side of the network-stack benchmark; bench/lsp/run.py runs it plainly, with the
 // preload library and under proxychains4, and prints the comparison.
 //
-//   lsp-bench connect N HOST PORT     N blocking connects to HOST PORT (the peer closes them);
+//   lsp-bench connect N HOST PORT [GAP_MS]
+//                                     N blocking connects to HOST PORT (the peer closes them),
+//                                     GAP_MS apart when given (the pause is not timed);
 //                                     prints "connect <median us> <mean us>"
 //   lsp-bench bulk BYTES HOST PORT    one connection; reads BYTES the peer sends;
 //                                     prints "bulk <MB/s>"
@@ -47,9 +49,10 @@ void PrintStatistics(const char* name, std::vector<double>& samples, double scal
   std::printf("%s %.3f %.3f\n", name, samples[samples.size() / 2] / scale, mean / scale);
 }
 
-int ConnectSeries(int count, const sockaddr_in& target) {
+int ConnectSeries(int count, const sockaddr_in& target, int gap_ms) {
   std::vector<double> samples;
   for (int i = 0; i < count; ++i) {
+    if (i > 0 && gap_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gap_ms));
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     auto start = Clock::now();
     if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
@@ -121,8 +124,9 @@ int CallCost(int count) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strcmp(argv[1], "connect") == 0)
-    return ConnectSeries(std::atoi(argv[2]), Address(argv[3], argv[4]));
+  if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "connect") == 0)
+    return ConnectSeries(std::atoi(argv[2]), Address(argv[3], argv[4]),
+                         argc == 6 ? std::atoi(argv[5]) : 0);
   if (argc == 5 && std::strcmp(argv[1], "bulk") == 0)
     return Bulk(std::atoll(argv[2]), Address(argv[3], argv[4]));
   if (argc == 3 && std::strcmp(argv[1], "overhead") == 0) return Overhead(std::atoi(argv[2]));

@@ -39,14 +39,17 @@ using Clock = std::chrono::steady_clock;
 
 const Text kRequest = u"RequestAcc,4242,/usr/games/Foo Game/foo.exe";
 
+// Listens at `path`: binds under a name beside it and renames that over the path, so that the
+// path never goes missing between two listeners (the pipe's own way).
 UniqueFd Listen(const std::filesystem::path& path) {
   UniqueFd listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  const std::string temporary = path.string() + ".new";
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, path.c_str());
-  ::unlink(path.c_str());
+  std::strcpy(address.sun_path, temporary.c_str());
+  ::unlink(temporary.c_str());
   if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener.get(), 0) != 0) {
+      ::listen(listener.get(), 0) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
     std::perror("echo server");
     std::exit(1);
   }
@@ -82,12 +85,12 @@ void StartEchoServer(const Text& name, bool refuse_while_busy) {
   std::thread(EchoServer, *PipeSocketPath(name), refuse_while_busy).detach();
 }
 
-// Opens the pipe, retrying while the server is between clients.
+// Opens the pipe, retrying while the server is between clients (refused, never missing).
 std::unique_ptr<PipeConnection> Open(const Text& name) {
   for (;;) {
     Result<std::unique_ptr<PipeConnection>> c = OpenPipe(name);
     if (c) return std::move(*c);
-    if (c.error().code != EBUSY && c.error().code != ENOENT) {
+    if (c.error().code != EBUSY) {
       std::fprintf(stderr, "open failed: %s\n", c.error().context.c_str());
       std::exit(1);
     }

@@ -18,6 +18,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 from harness import XServer  # noqa: E402  (a private X server, as the tests use)
 BUILD = os.path.join(ROOT, "build")
 TITLE = "Morvil Accelerator"
+REVEAL_DELAY = 0.1  # morvil turns opaque 100 ms after its layout, by design
 
 
 def time_until_opaque(cmd, env):
@@ -64,8 +65,11 @@ def main():
         medians[name] = statistics.median(values)
         print(f"{name:>18}: median {medians[name] * 1000:7.1f} ms over {len(values)} runs "
               f"(min {min(values) * 1000:.1f}, max {max(values) * 1000:.1f})")
-    print(f"ratio morvil / minimal: {medians['morvil'] / medians['minimal WebKitGTK']:.2f} "
-          f"(target <= 1.20; morvil's includes its fixed 100 ms reveal delay)")
+    minimal = medians["minimal WebKitGTK"]
+    print(f"ratio morvil / minimal: {medians['morvil'] / minimal:.2f} "
+          f"(morvil's time includes its fixed 100 ms reveal delay)")
+    print(f"ratio (morvil - 100 ms) / minimal: {(medians['morvil'] - REVEAL_DELAY) / minimal:.2f} "
+          f"(target <= 1.10)")
     return 0
 
 

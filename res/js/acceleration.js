@@ -59,39 +59,43 @@
     return item;
   }
 
+  function note(list, text) {
+    var item = document.createElement('li');
+    item.className = 'muted note';
+    item.textContent = text;
+    list.appendChild(item);
+  }
+
   function show(status) {
     var box = el('acceleration'), mode = el('acceleration-mode'), list = el('accelerated');
     list.textContent = '';
     box.hidden = false;
+    box.parentNode.classList.add('with-mode');
     if (status.mode === 'kernel') {
-      mode.textContent = 'Kernel mode: traffic is caught in the network stack.';
+      mode.textContent = 'Kernel mode: caught in the network stack';
       mode.className = 'mode on';
       status.programs.forEach(function (p) { list.appendChild(programItem(p)); });
-      if (status.more) {
-        var more = document.createElement('li');
-        more.className = 'muted';
-        more.textContent = 'and ' + status.more + ' more';
-        list.appendChild(more);
-      }
-      if (!status.programs.length) {
-        var none = document.createElement('li');
-        none.className = 'muted';
-        none.textContent = 'No listed program is running.';
-        list.appendChild(none);
-      }
+      if (status.more) note(list, 'and ' + status.more + ' more');
+      if (!status.programs.length) note(list, 'No listed program is running.');
     } else if (status.mode === 'preload') {
-      mode.textContent = 'Preload mode: ' + (status.reason || 'kernel mode is not available') +
-          '. Programs started with morvil-run, or in a new session, are accelerated.';
+      mode.textContent = 'Preload mode';
       mode.className = 'mode';
+      var reason = status.reason || 'kernel mode is not available';
+      note(list, reason.charAt(0).toUpperCase() + reason.slice(1) + '.');
+      mode.title = 'Programs started with morvil-run, or in a new session, are accelerated; ' +
+                   'static programs and a Wine game\'s TCP are not.';
     } else {
-      mode.textContent = 'The backend service does not answer: the mode is not known.';
+      mode.textContent = 'Mode not known';
       mode.className = 'mode error';
+      note(list, 'The backend service does not answer.');
     }
+    if (status.mode !== 'preload') mode.title = mode.textContent;
   }
 
   function refresh() {
     if (!settings.values.enabled) {
       el('acceleration').hidden = true;
+      el('acceleration').parentNode.classList.remove('with-mode');
       if (connected) host.call('PipeClientDisconnect', PIPE);
       connected = false;
       return;

@@ -3,6 +3,8 @@
 (function () {
   var MENU_OPEN = 40001, MENU_EXIT = 40002, SESSION_END = 1000, CLOSE_REQUEST = 2;
   var PING_EVERY_MS = 5000, TRAFFIC_EVERY_MS = 1000, CHART_SAMPLES = 60;
+  // The backend service's pipe, spelled as the start of acceleration opens it.
+  var SERVICE_PIPE = '\\\\.\\pipe\\ZrNetworkGameBackendService';
   var el = function (id) { return document.getElementById(id); };
   latency.start(CHART_SAMPLES);
 
@@ -144,6 +146,9 @@
       var ok = host.call('InitService');
       el('toggle').disabled = false;
       if (!ok) {
+        // A refused start leaves its connection to the service open; close it, so that the next
+        // start begins afresh.
+        host.call('PipeClientDisconnect', SERVICE_PIPE);
         report('acc', 'error');
         return updateStatus('The backend service did not start or did not install the network component.' +
                             (host.lastError ? ' (' + host.lastError + ')' : ''));

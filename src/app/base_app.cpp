@@ -9,6 +9,7 @@
 
 #include "framework/html_dialog.h"
 #include "framework/session_end.h"
+#include "framework/web_context.h"
 #include "framework/win_api.h"
 #include "framework/window.h"
 #include "framework/window_registry.h"
@@ -51,6 +52,7 @@ BOOL CBaseApp::InitInstance() {
   SecureMorvilConfigDirectory();
   WatchSessionEnd(OnSessionEnd);
 
+  StartBrowserProcesses();
   CBaseFrame frame(kMainPage, kContainerSelector, nullptr);
   frame.DoModal();
   return FALSE;

@@ -39,6 +39,17 @@ std::optional<Text> InstallerDirectory(const Text& command) {
   return Text(installer.substr(0, installer.size() - kInstallerName.size()));
 }
 
+// Only a program nobody but root can change may run as root: the file and its directory are
+// root's and not writable by group or others.
+bool OnlyRootCanChange(const std::filesystem::path& program) {
+  for (const std::filesystem::path& path : {program, program.parent_path()}) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || st.st_uid != 0 || (st.st_mode & (S_IWGRP | S_IWOTH)))
+      return false;
+  }
+  return true;
+}
+
 // Runs `program` with `arguments`, for at most kInstallerLimit: its exit code, kNotStarted or
 // kTimedOut (it is then killed).
 int RunAndWait(const std::filesystem::path& program, const std::vector<std::string>& arguments,
@@ -112,6 +123,7 @@ Text CommandHandler::RunInstaller(Installer what, const Text& directory, const C
 
   std::optional<std::vector<std::string>> environment;
   if (setup_.system) {
+    if (!OnlyRootCanChange(installer)) return u"the installer may be changed by others than root";
     environment = std::vector<std::string>{
         "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "MORVIL_CALLER_UID=" + std::to_string(caller.uid),
         "MORVIL_CALLER_GID=" + std::to_string(PrimaryGroup(caller)),

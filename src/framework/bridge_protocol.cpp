@@ -1,5 +1,6 @@
 #include "framework/bridge_protocol.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -191,4 +192,46 @@ std::optional<Text> DecodeJsonString(std::string_view json) {
   }
   out += FromUtf8(body.substr(run));
   return out;
+}
+
+std::optional<std::vector<Text>> ParseJsonArray(std::string_view json) {
+  auto skip_blanks = [&](size_t i) {
+    while (i < json.size() &&
+           (json[i] == ' ' || json[i] == '\n' || json[i] == '\t' || json[i] == '\r'))
+      ++i;
+    return i;
+  };
+  size_t i = skip_blanks(0);
+  if (i >= json.size() || json[i] != '[') return std::nullopt;
+  std::vector<Text> items;
+  i = skip_blanks(i + 1);
+  if (i < json.size() && json[i] == ']')
+    return skip_blanks(i + 1) == json.size() ? std::optional(items) : std::nullopt;
+  for (;;) {
+    if (i >= json.size()) return std::nullopt;
+    size_t end = i;
+    if (json[i] == '"') {
+      for (end = i + 1; end < json.size() && json[end] != '"'; ++end)
+        if (json[end] == '\\') ++end;
+      if (end >= json.size()) return std::nullopt;
+      std::optional<Text> item = DecodeJsonString(json.substr(i, end + 1 - i));
+      if (!item) return std::nullopt;
+      items.push_back(std::move(*item));
+      ++end;
+    } else {
+      while (end < json.size() &&
+             (std::isdigit(static_cast<unsigned char>(json[end])) || json[end] == '-' ||
+              json[end] == '+' || json[end] == '.' || json[end] == 'e' || json[end] == 'E'))
+        ++end;
+      if (end == i) return std::nullopt;
+      items.push_back(FromUtf8(json.substr(i, end - i)));
+    }
+    i = skip_blanks(end);
+    if (i < json.size() && json[i] == ']') {
+      if (skip_blanks(i + 1) != json.size()) return std::nullopt;
+      return items;
+    }
+    if (i >= json.size() || json[i] != ',') return std::nullopt;
+    i = skip_blanks(i + 1);
+  }
 }

@@ -5,6 +5,11 @@
 //             'n' null | 'o' object
 //   reply:    'u' | 's' JSON string | 'i' decimal | 'b0' / 'b1' | 'e' HRESULT "\n" JSON message
 //
+// While the host serves a page's call it may first ask that page's web process to evaluate a
+// script in the page's main frame: it sends 'q' + script where the reply would come; the web
+// process answers 'a' + the value as JSON (nothing after the 'a' when the script failed) and
+// goes on waiting for its reply. No reply starts with 'q'.
+//
 // JSON strings carry any UTF-16 text, lone surrogates included (as \uXXXX escapes). The page id
 // and frame URL are put in front by the web-process side, never by page script. Pure functions.
 #pragma once
@@ -32,3 +37,10 @@ struct BridgeRequest {
 // control characters are escaped; other characters are written as UTF-8.
 [[nodiscard]] std::string EncodeJsonString(TextView text);
 [[nodiscard]] std::optional<Text> DecodeJsonString(std::string_view json);
+
+inline constexpr char kBridgeQuery = 'q';
+inline constexpr char kBridgeAnswer = 'a';
+
+// The elements of a JSON array whose elements are strings and numbers: strings decoded, numbers
+// as written. Nullopt for any other JSON.
+[[nodiscard]] std::optional<std::vector<Text>> ParseJsonArray(std::string_view json);

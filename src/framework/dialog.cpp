@@ -9,8 +9,9 @@ intptr_t Dialog::DoModal() {
   TopLevelWindow* owner = parent_;
   if (!CreateTopLevel(owner)) return -1;
   HWND owner_hwnd = owner ? owner->GetSafeHwnd() : 0;
+  // Only the owner is disabled. GTK's modal flag would grab input for the whole program, so
+  // other windows (a modeless one, the body of a split window) would take no click or key.
   if (owner) owner->EnableWindow(false);
-  gtk_window_set_modal(gtk_window(), owner != nullptr);
 
   ModalLoop loop;
   modal_loop_ = &loop;

@@ -4,6 +4,28 @@
 
 #include "base/compare.h"
 
+namespace {
+
+// The calling document of the handler now running; calls nest when a handler runs a modal loop.
+bool g_caller_is_remote = false;
+
+class CallerScope {
+ public:
+  explicit CallerScope(bool remote) : saved_(g_caller_is_remote) { g_caller_is_remote = remote; }
+  ~CallerScope() { g_caller_is_remote = saved_; }
+  CallerScope(const CallerScope&) = delete;
+  CallerScope& operator=(const CallerScope&) = delete;
+
+ private:
+  bool saved_;
+};
+
+}  // namespace
+
+bool ScriptCallerIsRemote() {
+  return g_caller_is_remote;
+}
+
 // Names compare with letter case ignored by the invariant (en-US) rules; script method names are
 // ASCII, so folding A-Z is the whole rule that can make two of them equal.
 HRESULT GetIDsOfNames(const DispatchTable* table, TextView name, DISPID& id) {
@@ -68,6 +90,7 @@ InvokeResult Invoke(const DispatchTable* table, HtmlDialog& self, DISPID id,
     }
   }
   try {
+    CallerScope caller(remote_caller);
     result.value = entry->invoke(self, converted);
   } catch (const ScriptError& e) {
     result.status = e.code;

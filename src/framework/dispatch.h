@@ -58,6 +58,11 @@ struct InvokeResult {
 [[nodiscard]] InvokeResult Invoke(const DispatchTable* table, HtmlDialog& self, DISPID id,
                                   std::span<const ScriptValue> args, bool remote_caller);
 
+// While a handler runs: whether the document that called it was not loaded from the local disk.
+// A remote-callable method that could open the way to the host services asks this. False
+// outside a call.
+[[nodiscard]] bool ScriptCallerIsRemote();
+
 // Table entries from member functions: parameter and result types follow from the signature
 // (const Text& / Text -> string, int32_t -> int, bool -> bool, void -> none).
 template <typename T>

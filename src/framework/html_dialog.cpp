@@ -7,6 +7,7 @@
 #include <map>
 
 #include "base/percent_encoding.h"
+#include "framework/script_bridge.h"
 #include "framework/web_context.h"
 #include "framework/window_registry.h"
 
@@ -51,7 +52,10 @@ struct HtmlDialogSignals {
   static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
     HtmlDialog* dialog = Lookup(data);
     if (!dialog) return;
-    if (event == WEBKIT_LOAD_COMMITTED) dialog->has_document_ = true;
+    if (event == WEBKIT_LOAD_COMMITTED) {
+      dialog->has_document_ = true;
+      ++dialog->document_serial_;
+    }
     if (event != WEBKIT_LOAD_FINISHED) return;
     const char* uri = webkit_web_view_get_uri(view);
     Text url = uri ? FromUtf8(uri) : Text();
@@ -115,6 +119,7 @@ HtmlDialog* HtmlDialog::FromPageId(uint64_t page_id) {
 }
 
 std::string HtmlDialog::HandleScriptCall(const BridgeRequest& request) {
+  BeforeScriptCall();
   const DispatchTable* table = GetDispatchTable();
   DISPID id = 0;
   if (!table || GetIDsOfNames(table, request.method, id) != S_OK)
@@ -135,6 +140,27 @@ int HtmlDialog::PendingScripts() {
 
 void HtmlDialog::Navigate(const Text& url) {
   if (web_view_) webkit_web_view_load_uri(web_view_, ToUri(url).c_str());
+}
+
+void HtmlDialog::EvaluateScriptAsJson(const Text& script, JsonResult done) {
+  EvaluateScript(script, [done = std::move(done)](JSCValue* value) {
+    char* json = value ? jsc_value_to_json(value, 0) : nullptr;
+    std::optional<std::string> out;
+    if (json) out = json;
+    g_free(json);
+    done(std::move(out));
+  });
+}
+
+std::optional<std::string> HtmlDialog::QueryPageInCall(const Text& script) const {
+  std::optional<std::string> json = ::QueryPageInCall(page_id_, ToUtf8(script));
+  if (json && json->empty()) return std::nullopt;
+  return json;
+}
+
+Text HtmlDialog::CommittedUrl() const {
+  const char* uri = web_view_ ? webkit_web_view_get_uri(web_view_) : nullptr;
+  return uri ? FromUtf8(uri) : Text();
 }
 
 void HtmlDialog::EvaluateScript(const Text& script, ScriptResult done) {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "framework/bridge_protocol.h"
 #include "framework/dialog.h"
@@ -38,12 +40,24 @@ class HtmlDialog : public Dialog {
   // or nullptr when it failed, no document is loaded or the window went away meanwhile.
   using ScriptResult = std::function<void(JSCValue*)>;
   void EvaluateScript(const Text& script, ScriptResult done);
+  // The same with the value as JSON text, nullopt when the script failed or gave no JSON value.
+  using JsonResult = std::function<void(std::optional<std::string>)>;
+  void EvaluateScriptAsJson(const Text& script, JsonResult done);
+  // While the page waits in a call of its own (only then), runs `script` in its main frame
+  // synchronously and returns the value as JSON; nullopt when it cannot.
+  [[nodiscard]] std::optional<std::string> QueryPageInCall(const Text& script) const;
+  // Counts the documents committed in this window; a new one begins at each navigation.
+  [[nodiscard]] unsigned DocumentSerial() const { return document_serial_; }
+  // The URL of the document now in the window (the top-level page).
+  [[nodiscard]] Text CommittedUrl() const;
   // Script evaluations started and not yet finished, over all page windows.
   [[nodiscard]] static int PendingScripts();
 
   // Called for the top-level document with the page's URL (after the current URL was updated)
   // and for each inner frame with that frame's URL.
   virtual void OnDocumentComplete(const Text& url) {}
+  // Runs before each call of page script is served, on the UI thread.
+  virtual void BeforeScriptCall() {}
   // S_OK: the host handled it, no menu appears.
   virtual HRESULT ShowContextMenu() { return S_FALSE; }
 
@@ -54,4 +68,5 @@ class HtmlDialog : public Dialog {
   Text current_url_;
   bool silent_ = false;
   bool has_document_ = false;
+  unsigned document_serial_ = 0;
 };

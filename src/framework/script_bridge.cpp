@@ -6,7 +6,10 @@
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
+#include <poll.h>
+
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
 
@@ -18,6 +21,8 @@
 #include "platform/runtime_dir.h"
 
 namespace {
+
+constexpr int kQueryPatienceMs = 2000;
 
 struct Bridge {
   UniqueFd listener;
@@ -38,12 +43,24 @@ std::string RandomSecret() {
   return secret;
 }
 
-std::string Serve(const std::string& wire) {
+// Page id -> the connection whose web process waits, inside a call of that page, for its
+// reply. UI thread only.
+std::map<uint64_t, int>& PagesInCall() {
+  static std::map<uint64_t, int> pages;
+  return pages;
+}
+
+std::string Serve(const std::string& wire, int fd) {
   std::optional<BridgeRequest> request = ParseBridgeRequest(wire);
   if (!request) return EncodeBridgeError(E_INVALIDARG, u"Malformed call");
   HtmlDialog* dialog = HtmlDialog::FromPageId(request->page_id);
   if (!dialog) return EncodeBridgeError(E_FAIL, u"The page's window is gone");
-  return dialog->HandleScriptCall(*request);
+  // A connection is not served again while its call runs, so a page is in one call at most.
+  const uint64_t page = request->page_id;
+  PagesInCall()[page] = fd;
+  std::string reply = dialog->HandleScriptCall(*request);
+  PagesInCall().erase(page);
+  return reply;
 }
 
 struct Connection {
@@ -61,7 +78,9 @@ gboolean OnConnectionReadable(gint fd, GIOCondition condition, gpointer data) {
     connection->authenticated = true;
     return G_SOURCE_CONTINUE;
   }
-  std::string reply = Serve(*message);
+  // An answer to a query that was given up on comes late; it asks for nothing.
+  if (!message->empty() && message->front() == kBridgeAnswer) return G_SOURCE_CONTINUE;
+  std::string reply = Serve(*message, fd);
   if (!SendBridgeMessage(fd, reply)) return G_SOURCE_REMOVE;
   return G_SOURCE_CONTINUE;
 }
@@ -92,7 +111,12 @@ gboolean OnListenerReadable(gint fd, GIOCondition, gpointer) {
 }
 
 bool Listen(Bridge& bridge) {
-  auto dir = RuntimeDirectory();
+  // A directory of the bridge's own: the sandboxed web processes are shown this one alone, not
+  // the runtime directory beside it, where the pipes (the acceleration pipe with the proxy
+  // token among them) live.
+  auto runtime = RuntimeDirectory();
+  if (!runtime) return false;
+  auto dir = PrivateSubdirectory(*runtime, "bridge");
   if (!dir) return false;
   bridge.secret = RandomSecret();
   bridge.path = (dir.value() / ("bridge-" + std::to_string(::getpid()) + ".sock")).string();
@@ -113,6 +137,21 @@ bool Listen(Bridge& bridge) {
 }
 
 }  // namespace
+
+std::optional<std::string> QueryPageInCall(uint64_t page_id, std::string_view script) {
+  auto it = PagesInCall().find(page_id);
+  if (it == PagesInCall().end()) return std::nullopt;
+  const int fd = it->second;
+  if (!SendBridgeMessage(fd, std::string(1, kBridgeQuery) + std::string(script)))
+    return std::nullopt;
+  // The web process waits for this connection's reply and so answers at once; a page that
+  // does not (a script that never ends) costs the window its layout, not the program its UI.
+  pollfd readable{fd, POLLIN, 0};
+  if (::poll(&readable, 1, kQueryPatienceMs) != 1) return std::nullopt;
+  std::optional<std::string> answer = ReceiveBridgeMessage(fd);
+  if (!answer || answer->empty() || answer->front() != kBridgeAnswer) return std::nullopt;
+  return answer->substr(1);
+}
 
 bool AttachScriptBridge(WebKitWebContext* context) {
   Bridge& bridge = TheBridge();

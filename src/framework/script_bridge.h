@@ -5,9 +5,20 @@
 // nested loop (a modal window) holds its own page, while other pages' calls are served.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
 typedef struct _WebKitWebContext WebKitWebContext;
 
 // Makes the browser context load the bridge extension and tells it where to connect. Once per
 // context, on the UI thread. False when the bridge could not be set up (pages then have no
 // host object).
 bool AttachScriptBridge(WebKitWebContext* context);
+
+// UI thread. While a call of the page `page_id` is being served, runs `script` in that page's
+// main frame (its script thread waits in the call and evaluates it there) and returns the value
+// as JSON; an empty text when the script failed. Nullopt when the page is in no call or did not
+// answer within two seconds.
+[[nodiscard]] std::optional<std::string> QueryPageInCall(uint64_t page_id, std::string_view script);

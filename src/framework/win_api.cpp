@@ -59,16 +59,34 @@ BOOL ShowWindow(HWND hwnd, int command) {
              : FALSE;
 }
 
+namespace {
+
+// The primary monitor, or the first where none is marked primary.
+GdkMonitor* PrimaryMonitor() {
+  GdkDisplay* display = gdk_display_get_default();
+  if (!display) return nullptr;
+  GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+  return monitor ? monitor : gdk_display_get_monitor(display, 0);
+}
+
+RECT ToRect(const GdkRectangle& r) {
+  return RECT{r.x, r.y, r.x + r.width, r.y + r.height};
+}
+
+}  // namespace
+
 RECT GetDesktopRect() {
-  return x11::DesktopRect();
+  GdkMonitor* monitor = PrimaryMonitor();
+  if (!monitor) return RECT{};
+  GdkRectangle area{};
+  gdk_monitor_get_geometry(monitor, &area);
+  return ToRect(area);
 }
 
 RECT GetWorkArea() {
-  GdkDisplay* display = gdk_display_get_default();
-  GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
-  if (!monitor && display) monitor = gdk_display_get_monitor(display, 0);
-  if (!monitor) return GetDesktopRect();
+  GdkMonitor* monitor = PrimaryMonitor();
+  if (!monitor) return RECT{};
   GdkRectangle area{};
   gdk_monitor_get_workarea(monitor, &area);
-  return RECT{area.x, area.y, area.x + area.width, area.y + area.height};
+  return ToRect(area);
 }

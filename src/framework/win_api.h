@@ -15,10 +15,14 @@ BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 // Any thread. Runs the handler and returns its result; 0 for another process's window or none.
 LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
-// UI thread. Own windows first, then every top-level window on the display. 0 when none.
+// UI thread. Own windows first, then every top-level window on the display; titles compare with
+// letter case ignored. 0 when none.
 [[nodiscard]] HWND FindWindowW(TextView title);
 BOOL SetForegroundWindow(HWND hwnd);
 BOOL ShowWindow(HWND hwnd, int command);
+// UI thread. The desktop window's rectangle: the primary monitor, as the platform's desktop
+// window covers the primary monitor only. Like every geometry of ours, in GDK's logical pixels
+// (device pixels divided by the scale factor).
 [[nodiscard]] RECT GetDesktopRect();
 // UI thread. The primary monitor's work area (the desktop less panels and docks).
 [[nodiscard]] RECT GetWorkArea();

@@ -22,23 +22,55 @@ struct WindowSignals {
   static void OnDestroy(GtkWidget*, gpointer data) {
     if (TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data))) w->OnGtkDestroyed();
   }
-  static gboolean OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer data) {
-    if (TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data))) {
-      int x = 0, y = 0;
-      gdk_window_get_root_origin(event->window, &x, &y);
-      const bool moved = x != w->rect_.left || y != w->rect_.top;
-      w->rect_ = RECT{x, y, x + event->width, y + event->height};
-      if (moved) w->SendMessage(WM_MOVE, 0, MAKELPARAM(x, y));
+  static gboolean OnConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer data) {
+    // An unmapped window's place on the screen is where it will go once shown, which only the
+    // window's own record knows.
+    if (!gtk_widget_get_mapped(widget)) return FALSE;
+    TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data));
+    if (!w) return FALSE;
+    int x = w->rect_.left, y = w->rect_.top;
+    // Every move of ours is recorded as it is asked for. Otherwise a window manager moves the
+    // window and says so with a synthetic event in screen coordinates; its real events also come
+    // while it puts a new window in its frame, from places on the way. Without a manager, real
+    // events are in screen coordinates and only others' moves (a tool's) make them differ.
+    if (event->send_event || !x11::WindowManagerRuns()) {
+      if (w->requested_origin_ &&
+          (event->x != w->requested_origin_->first || event->y != w->requested_origin_->second) &&
+          event->send_event)
+        return FALSE;  // from before our last move
+      w->requested_origin_.reset();
+      x = event->x;
+      y = event->y;
     }
+    const bool moved = x != w->rect_.left || y != w->rect_.top;
+    w->rect_ = RECT{x, y, x + event->width, y + event->height};
+    if (moved) w->SendMessage(WM_MOVE, 0, MAKELPARAM(x, y));
+    return FALSE;
+  }
+  // While a drag runs, the pointer's moves move the window and the left button's release ends
+  // it. The events go on to the page as well.
+  static gboolean OnMotion(GtkWidget*, GdkEventMotion* event, gpointer data) {
+    TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data));
+    if (!w || !w->drag_loop_) return FALSE;
+    if (!(event->state & GDK_BUTTON1_MASK)) {  // released where we did not see it
+      w->drag_loop_->end(0);
+      return FALSE;
+    }
+    w->MoveWindow(w->drag_window_x_ + static_cast<int>(event->x_root - w->drag_pointer_x_),
+                  w->drag_window_y_ + static_cast<int>(event->y_root - w->drag_pointer_y_));
     return FALSE;
   }
   static gboolean OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer data) {
-    if (TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data))) {
-      w->last_press_x_ = event->x_root;
-      w->last_press_y_ = event->y_root;
-      w->last_press_button_ = event->button;
-      w->last_press_time_ = event->time;
+    TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data));
+    if (w && event->button == GDK_BUTTON_PRIMARY) {
+      w->press_x_ = event->x_root;
+      w->press_y_ = event->y_root;
     }
+    return FALSE;
+  }
+  static gboolean OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer data) {
+    TopLevelWindow* w = FindOwnWindow(GPOINTER_TO_UINT(data));
+    if (w && w->drag_loop_ && event->button == GDK_BUTTON_PRIMARY) w->drag_loop_->end(0);
     return FALSE;
   }
 };
@@ -104,6 +136,10 @@ void TopLevelWindow::SetContent(GtkWidget* child) {
   gtk_container_add(GTK_CONTAINER(widget_), child);
   g_signal_connect(child, "button-press-event", G_CALLBACK(WindowSignals::OnButtonPress),
                    GUINT_TO_POINTER(hwnd_));
+  g_signal_connect(child, "motion-notify-event", G_CALLBACK(WindowSignals::OnMotion),
+                   GUINT_TO_POINTER(hwnd_));
+  g_signal_connect(child, "button-release-event", G_CALLBACK(WindowSignals::OnButtonRelease),
+                   GUINT_TO_POINTER(hwnd_));
   gtk_widget_show(child);
 }
 
@@ -113,6 +149,7 @@ void TopLevelWindow::DestroyWindow() {
 }
 
 void TopLevelWindow::OnGtkDestroyed() {
+  if (drag_loop_) drag_loop_->end(0);
   SendMessage(WM_DESTROY);
   for (auto& [id, source] : timers_) g_source_remove(source);
   timers_.clear();
@@ -147,10 +184,10 @@ LRESULT TopLevelWindow::DefWindowProc(UINT message, WPARAM wparam, LPARAM lparam
       ShowWindow(static_cast<int>(wparam));
       return 0;
     case kMsgRemoteActivate:
-      if (IsWindowVisible()) gtk_window_present(gtk_window());
+      if (IsMapped()) gtk_window_present(gtk_window());
       return 0;
     case WM_NCLBUTTONDOWN:
-      if (wparam == HTCAPTION) BeginMoveDrag();
+      if (wparam == HTCAPTION) DragWithPointer();
       return 0;
     case WM_CLOSE:
       DestroyWindow();
@@ -162,6 +199,10 @@ LRESULT TopLevelWindow::DefWindowProc(UINT message, WPARAM wparam, LPARAM lparam
 
 void TopLevelWindow::ShowWindow(int command) {
   if (!widget_) return;
+  if (showing_withheld_) {
+    withheld_show_ = command == SW_HIDE ? std::nullopt : std::optional<int>(command);
+    return;
+  }
   GtkWindow* window = gtk_window();
   switch (command) {
     case SW_HIDE:
@@ -189,7 +230,19 @@ void TopLevelWindow::ShowWindow(int command) {
 }
 
 bool TopLevelWindow::IsWindowVisible() const {
+  if (showing_withheld_) return widget_ && withheld_show_.has_value();
+  return IsMapped();
+}
+
+bool TopLevelWindow::IsMapped() const {
   return widget_ && gtk_widget_get_visible(widget_);
+}
+
+void TopLevelWindow::WithholdShowing() {
+  if (showing_withheld_ || !widget_) return;
+  showing_withheld_ = true;
+  withheld_show_ = IsMapped() ? std::optional<int>(SW_SHOW) : std::nullopt;
+  if (IsMapped()) gtk_widget_hide(widget_);
 }
 
 void TopLevelWindow::EnableWindow(bool enable) {
@@ -197,21 +250,26 @@ void TopLevelWindow::EnableWindow(bool enable) {
 }
 
 void TopLevelWindow::RaiseAndActivate() {
-  if (!IsWindowVisible()) return;
+  if (!IsMapped()) return;
   GdkWindow* gdk = gtk_widget_get_window(widget_);
   if (gdk && (gdk_window_get_state(gdk) & GDK_WINDOW_STATE_ICONIFIED)) return;
   gtk_window_present(gtk_window());
 }
 
 void TopLevelWindow::MoveWindowTo(int x, int y) {
+  MoveWindow(x, y);
+  RaiseAndActivate();
+}
+
+void TopLevelWindow::MoveWindow(int x, int y) {
   if (!widget_) return;
   gtk_window_move(gtk_window(), x, y);
+  requested_origin_.emplace(x, y);
   int width = rect_.right - rect_.left, height = rect_.bottom - rect_.top;
   const bool moved = x != rect_.left || y != rect_.top;
   rect_ = RECT{x, y, x + width, y + height};
   // The window hears of its new place at once, as the platform's move tells it synchronously.
   if (moved) SendMessage(WM_MOVE, 0, MAKELPARAM(x, y));
-  RaiseAndActivate();
 }
 
 void TopLevelWindow::ResizeWindow(int width, int height) {
@@ -235,7 +293,9 @@ RECT TopLevelWindow::GetWindowRect() const {
 
 void TopLevelWindow::SetWindowRgn(const WindowRegion& region) {
   if (!widget_) return;
-  // Rows with the same extent merge into one rectangle.
+  // The region is in logical pixels, the X shape in device pixels. Rows with the same extent
+  // merge into one rectangle.
+  const int scale = gtk_widget_get_scale_factor(widget_);
   std::vector<int> rects;
   const auto& spans = region.spans();
   for (size_t i = 0; i < spans.size();) {
@@ -243,15 +303,22 @@ void TopLevelWindow::SetWindowRgn(const WindowRegion& region) {
     while (j < spans.size() && spans[j].y == spans[j - 1].y + 1 && spans[j].left == spans[i].left &&
            spans[j].right == spans[i].right)
       ++j;
-    rects.insert(rects.end(), {spans[i].left, spans[i].y, spans[i].right - spans[i].left,
-                               static_cast<int>(j - i)});
+    rects.insert(rects.end(),
+                 {spans[i].left * scale, spans[i].y * scale,
+                  (spans[i].right - spans[i].left) * scale, static_cast<int>(j - i) * scale});
     i = j;
   }
   x11::SetBoundingShape(hwnd_, rects);
 }
 
 void TopLevelWindow::SetLayeredWindowAttributes(BYTE alpha) {
-  if (widget_) gtk_widget_set_opacity(widget_, alpha / 255.0);
+  if (!widget_) return;
+  gtk_widget_set_opacity(widget_, alpha / 255.0);
+  if (showing_withheld_ && alpha > 0) {
+    showing_withheld_ = false;
+    if (std::optional<int> command = std::exchange(withheld_show_, std::nullopt))
+      ShowWindow(*command);
+  }
 }
 
 void TopLevelWindow::SetIconFromFile(const Text& path) {
@@ -299,9 +366,27 @@ void TopLevelWindow::KillTimer(UINT_PTR id) {
   timers_.erase(it);
 }
 
-void TopLevelWindow::BeginMoveDrag() {
-  if (!widget_ || !last_press_button_) return;
-  gtk_window_begin_move_drag(gtk_window(), static_cast<int>(last_press_button_),
-                             static_cast<int>(last_press_x_), static_cast<int>(last_press_y_),
-                             last_press_time_);
+void TopLevelWindow::DragWithPointer() {
+  if (!widget_ || drag_loop_) return;
+  GdkDisplay* display = gtk_widget_get_display(widget_);
+  GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+  GdkModifierType buttons{};
+  double x = 0, y = 0;
+  // Asks the X server: the press that led here may have been released long since.
+  gdk_window_get_device_position_double(gdk_screen_get_root_window(gtk_widget_get_screen(widget_)),
+                                        pointer, &x, &y, &buttons);
+  if (!(buttons & GDK_BUTTON1_MASK)) return;
+  // The drag is anchored where the button went down; the page asks for it a moment later, and
+  // the window catches up with the pointer's moves made meanwhile.
+  drag_pointer_x_ = press_x_.value_or(x);
+  drag_pointer_y_ = press_y_.value_or(y);
+  drag_window_x_ = rect_.left;
+  drag_window_y_ = rect_.top;
+  MoveWindow(drag_window_x_ + static_cast<int>(x - drag_pointer_x_),
+             drag_window_y_ + static_cast<int>(y - drag_pointer_y_));
+  const HWND self = hwnd_;
+  ModalLoop loop;
+  drag_loop_ = &loop;
+  loop.run();
+  if (TopLevelWindow* still = FindOwnWindow(self)) still->drag_loop_ = nullptr;
 }

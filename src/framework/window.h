@@ -5,11 +5,14 @@
 #pragma once
 
 #include <map>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "base/text.h"
 #include "base/win_types.h"
 #include "framework/message_map.h"
+#include "framework/modal_loop.h"
 #include "framework/region.h"
 
 typedef struct _GtkWidget GtkWidget;
@@ -37,13 +40,22 @@ class TopLevelWindow {
   // Dispatches a message through the message maps (UI thread).
   LRESULT SendMessage(UINT message, WPARAM wparam = 0, LPARAM lparam = 0);
 
+  // While the first showing is withheld (see WithholdShowing), a show command is only remembered:
+  // the window counts as visible, but nothing of it reaches the screen.
   void ShowWindow(int command);
   [[nodiscard]] bool IsWindowVisible() const;
+  // Keeps the window off the screen until its layered alpha is first set above 0, then shows it
+  // as the last show command asked. A transparent window is only invisible where a compositor
+  // runs; withheld, it is invisible everywhere.
+  void WithholdShowing();
   void EnableWindow(bool enable);
 
   // Moves and/or sizes the window, then raises and activates it as the platform's SetWindowPos
   // without SWP_NOZORDER/SWP_NOACTIVATE does.
   void MoveWindowTo(int x, int y);
+  // Moves the window and nothing else: its stacking place and the keyboard focus stay where they
+  // are (the platform's MoveWindow).
+  void MoveWindow(int x, int y);
   void ResizeWindow(int width, int height);
   [[nodiscard]] RECT GetWindowRect() const;
   // Puts the window in the group above all others (the platform's HWND_TOPMOST), without
@@ -53,6 +65,7 @@ class TopLevelWindow {
   // Clips the window (drawing and input) to `region`; an empty region hides everything.
   void SetWindowRgn(const WindowRegion& region);
 
+  // The window's alpha; the first value above 0 ends a withheld showing.
   void SetLayeredWindowAttributes(BYTE alpha);
 
   // The window's icon, from an image file; a file that cannot be read leaves it unchanged.
@@ -73,8 +86,10 @@ class TopLevelWindow {
   void SetTimer(UINT_PTR id, UINT period_ms, TimerProc proc);
   void KillTimer(UINT_PTR id);
 
-  // Starts a move of the window by the mouse from the last button press in it.
-  void BeginMoveDrag();
+  // Moves the window with the mouse while its left button is held, as dragging a caption does,
+  // and returns when the button is released (at once when it is already up: a click moves
+  // nothing). Runs a nested loop meanwhile.
+  void DragWithPointer();
 
  protected:
   // The handling of messages that no table holds.
@@ -88,6 +103,7 @@ class TopLevelWindow {
   friend struct WindowSignals;
   LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
   void RaiseAndActivate();
+  [[nodiscard]] bool IsMapped() const;
   void OnGtkDestroyed();
 
   GtkWidget* widget_ = nullptr;  // strong reference, released in OnGtkDestroyed
@@ -96,8 +112,14 @@ class TopLevelWindow {
   DWORD style_ = 0;
   DWORD ex_style_ = 0;
   RECT rect_{};
-  std::map<UINT_PTR, unsigned> timers_;  // id -> GLib source id
-  double last_press_x_ = 0, last_press_y_ = 0;
-  unsigned last_press_button_ = 0;
-  uint32_t last_press_time_ = 0;
+  std::optional<std::pair<int, int>> requested_origin_;  // a move not yet seen done
+  std::map<UINT_PTR, unsigned> timers_;                  // id -> GLib source id
+  bool showing_withheld_ = false;
+  std::optional<int> withheld_show_;  // the show command to run when released; none: hidden
+  // Where the left button last went down in the window (screen coordinates).
+  std::optional<double> press_x_, press_y_;
+  // The drag in progress: its loop, the pointer and window origins when it started.
+  ModalLoop* drag_loop_ = nullptr;
+  double drag_pointer_x_ = 0, drag_pointer_y_ = 0;
+  int drag_window_x_ = 0, drag_window_y_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "base/compare.h"
 #include "framework/window.h"
 
 namespace {
@@ -35,6 +36,6 @@ std::vector<HWND> OwnWindowHandles() {
 TopLevelWindow* FindOwnWindowByTitle(const char16_t* title, size_t length) {
   TextView wanted(title, length);
   for (auto& [hwnd, window] : Windows())
-    if (window->GetWindowText() == wanted) return window;
+    if (CompareNoCase(window->GetWindowText(), wanted) == 0) return window;
   return nullptr;
 }

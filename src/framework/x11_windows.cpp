@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/compare.h"
+
 namespace x11 {
 namespace {
 
@@ -79,7 +81,7 @@ bool HasName(Window window) {
 }
 
 // Client windows are the root's children, or their children under a reparenting manager.
-HWND Search(Window parent, const std::string& title, int depth) {
+HWND Search(Window parent, TextView title, int depth) {
   Display* dpy = Dpy();
   Window root_return, parent_return;
   Window* children = nullptr;
@@ -89,7 +91,7 @@ HWND Search(Window parent, const std::string& title, int depth) {
   // Topmost first: XQueryTree lists children bottom to top.
   for (unsigned int i = count; i-- > 0 && !found;) {
     if (HasName(children[i])) {
-      if (WindowName(children[i]) == title && !IsEmbedded(children[i]))
+      if (CompareNoCase(FromUtf8(WindowName(children[i])), title) == 0 && !IsEmbedded(children[i]))
         found = static_cast<HWND>(children[i]);
     } else if (depth > 0) {
       found = Search(children[i], title, depth - 1);
@@ -105,7 +107,7 @@ HWND FindTopLevelByTitle(TextView title) {
   Display* dpy = Dpy();
   if (!dpy) return 0;
   gdk_x11_display_error_trap_push(gdk_display_get_default());
-  HWND found = Search(DefaultRootWindow(dpy), ToUtf8(title), 2);
+  HWND found = Search(DefaultRootWindow(dpy), title, 2);
   gdk_x11_display_error_trap_pop_ignored(gdk_display_get_default());
   return found;
 }
@@ -118,6 +120,12 @@ bool WindowExists(HWND hwnd) {
   Status ok = XGetWindowAttributes(dpy, hwnd, &attrs);
   bool failed = gdk_x11_display_error_trap_pop(gdk_display_get_default()) != 0;
   return ok && !failed;
+}
+
+bool WindowManagerRuns() {
+  GdkScreen* screen = gdk_screen_get_default();
+  return screen && GDK_IS_X11_SCREEN(screen) &&
+         g_strcmp0(gdk_x11_screen_get_window_manager_name(screen), "unknown") != 0;
 }
 
 bool SendWindowMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -200,13 +208,6 @@ void SetBoundingShape(HWND hwnd, const std::vector<int>& rects) {
 
 HWND XidOf(GtkWidget* widget) {
   return static_cast<HWND>(GDK_WINDOW_XID(gtk_widget_get_window(widget)));
-}
-
-RECT DesktopRect() {
-  Display* dpy = Dpy();
-  if (!dpy) return RECT{};
-  int screen = DefaultScreen(dpy);
-  return RECT{0, 0, DisplayWidth(dpy, screen), DisplayHeight(dpy, screen)};
 }
 
 }  // namespace x11

@@ -13,7 +13,8 @@ typedef struct _GtkWidget GtkWidget;
 
 namespace x11 {
 
-// The first top-level client window whose _NET_WM_NAME (or WM_NAME) equals `title`; 0 if none.
+// The first top-level client window whose _NET_WM_NAME (or WM_NAME) equals `title`, letter case
+// ignored as the platform's window search ignores it; 0 if none.
 [[nodiscard]] HWND FindTopLevelByTitle(TextView title);
 
 // Delivers (message, wparam, lparam) to the morvil process that owns `hwnd`. False when the
@@ -27,13 +28,13 @@ void RequestActivation(HWND hwnd);
 using MessageSink = std::function<void(HWND, UINT, WPARAM, LPARAM)>;
 void ListenForWindowMessages(HWND hwnd, MessageSink sink);
 
-// The X screen's rectangle, which stands for the desktop window.
-[[nodiscard]] RECT DesktopRect();
-
 [[nodiscard]] bool WindowExists(HWND hwnd);
 
+// Whether a window manager runs on the display (it announces itself on the root window).
+[[nodiscard]] bool WindowManagerRuns();
+
 // Sets the window's bounding (and so input) shape to the union of the rectangles, given as
-// x, y, width, height quadruples relative to the window.
+// x, y, width, height quadruples relative to the window, in device pixels.
 void SetBoundingShape(HWND hwnd, const std::vector<int>& rects);
 
 // The X11 window id of a realized GTK window.

@@ -1,11 +1,11 @@
 #include "html/base_dhtml_dlg.h"
 
-#include <jsc/jsc.h>
-
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 
 #include "base/path.h"
+#include "framework/bridge_protocol.h"
 #include "framework/ui_thread.h"
 #include "framework/web_context.h"
 #include "framework/win_api.h"
@@ -40,29 +40,10 @@ Text BoxAndTitleScript(int index, bool pin) {
          ToText(index) + u"," + (pin ? u"true" : u"false") + u")";
 }
 
-int32_t NumberAt(JSCValue* array, unsigned index) {
-  JSCValue* item = jsc_value_object_get_property_at_index(array, index);
-  double d = item && jsc_value_is_number(item) ? jsc_value_to_double(item) : 0.0;
-  if (item) g_object_unref(item);
-  if (!std::isfinite(d)) return 0;
-  return static_cast<int32_t>(std::lround(d));
-}
-
-Text StringAt(JSCValue* array, unsigned index) {
-  JSCValue* item = jsc_value_object_get_property_at_index(array, index);
-  char* s = item ? jsc_value_to_string(item) : nullptr;
-  Text out = s ? FromUtf8(s) : Text();
-  g_free(s);
-  if (item) g_object_unref(item);
-  return out;
-}
-
-unsigned ArrayLength(JSCValue* array) {
-  if (!array || !jsc_value_is_array(array)) return 0;
-  JSCValue* length = jsc_value_object_get_property(array, "length");
-  unsigned n = length ? static_cast<unsigned>(jsc_value_to_int32(length)) : 0;
-  if (length) g_object_unref(length);
-  return n;
+// A number of the layout's JSON reply, rounded to whole pixels.
+int32_t PixelsOf(const Text& number) {
+  const double d = std::strtod(ToUtf8(number).c_str(), nullptr);
+  return std::isfinite(d) ? static_cast<int32_t>(std::lround(d)) : 0;
 }
 
 }  // namespace
@@ -96,6 +77,8 @@ CBaseDHtmlDlg::~CBaseDHtmlDlg() = default;
 LRESULT CBaseDHtmlDlg::OnCreate(WPARAM, LPARAM) {
   ModifyStyle(~DWORD(0), WS_POPUP | DS_MODALFRAME | DS_SETFONT);
   ModifyStyleEx(~DWORD(0), WS_EX_LAYERED);
+  // Nothing of the window reaches the screen before its page is laid out, compositor or not.
+  WithholdShowing();
   SetLayeredWindowAttributes(0);
   ResizeWindow(kInitialWidth, kInitialHeight);
   SetBrowserProxyDirect();
@@ -110,7 +93,33 @@ BOOL CBaseDHtmlDlg::OnInitDialog() {
 
 void CBaseDHtmlDlg::OnDocumentComplete(const Text& url) {
   HtmlDialog::OnDocumentComplete(url);
-  LayoutToPage(url, [this] { SetTimer(kRevealTimer, kRevealDelayMs); });
+  // The page was laid out when it first called us during its load; that layout stands for
+  // this completion, and its reveal timer runs already.
+  if (url == GetCurrentUrl() && early_laid_out_document_ == DocumentSerial()) return;
+  LayoutToPage(url, [this] { OnPageLaidOut(); });
+}
+
+void CBaseDHtmlDlg::OnPageLaidOut() {
+  SetTimer(kRevealTimer, kRevealDelayMs);
+}
+
+void CBaseDHtmlDlg::BeforeScriptCall() {
+  // A page that calls before its document was laid out (from its load handlers, or before a
+  // started layout could run in it) is laid out now: the call may block for long (a modal
+  // window, a transfer), and its script cannot run the layout's queries before it returns.
+  // The page waits in the call meanwhile and answers them there.
+  if (!HasDocument() || laid_out_document_ == DocumentSerial()) return;
+  std::optional<std::string> state = QueryPageInCall(u"document.readyState");
+  std::optional<Text> ready = state ? DecodeJsonString(*state) : std::nullopt;
+  if (!ready || *ready == u"loading") return;  // not parsed yet: there is no container to fit
+  SetCurrentUrl(CommittedUrl());
+  LayoutWith(
+      GetCurrentUrl(),
+      [this](const Text& script, JsonResult next) { next(QueryPageInCall(script)); },
+      [this] {
+        early_laid_out_document_ = DocumentSerial();
+        OnPageLaidOut();
+      });
 }
 
 LRESULT CBaseDHtmlDlg::OnTimer(WPARAM id, LPARAM lparam) {
@@ -122,36 +131,45 @@ LRESULT CBaseDHtmlDlg::OnTimer(WPARAM id, LPARAM lparam) {
 }
 
 void CBaseDHtmlDlg::LayoutToPage(const Text& url, std::function<void()> done) {
+  LayoutWith(
+      url, [this](const Text& script, JsonResult next) { EvaluateScriptAsJson(script, next); },
+      std::move(done));
+}
+
+void CBaseDHtmlDlg::LayoutWith(const Text& url, const PageQuery& query,
+                               std::function<void()> done) {
   if (url.empty() || url != GetCurrentUrl()) {  // an inner frame: nothing to lay out
     done();
     return;
   }
-  if (!IsResourceIdUrl(url) && url.rfind(u"http:", 0) != 0)
-    PageBaseDirectory() = GetParentPath(url);
+  if (!IsResourceIdUrl(url) && !IsRemotePageUrl(url)) PageBaseDirectory() = GetParentPath(url);
   ElementSelector selector = ElementSelector::Parse(m_strSelector);
   const bool local = IsLocalPageUrl(url);
   const unsigned generation = ++layout_generation_;
-  FindElementsBySelector(selector.kind, selector.name,
-                         [this, local, generation, done](std::vector<HtmlElementRef> matches) {
-                           if (generation != layout_generation_)
-                             return;  // a newer document took over
-                           const bool matched = !matches.empty();
-                           const int index = matched ? matches.front().index : -1;
-                           EvaluateScript(
-                               BoxAndTitleScript(index, local && matched),
-                               [this, local, matched, generation, done](JSCValue* value) {
-                                 if (generation != layout_generation_) return;
-                                 RECT box{};
-                                 Text title;
-                                 if (ArrayLength(value) == 5) {
-                                   box = RECT{NumberAt(value, 0), NumberAt(value, 1),
-                                              NumberAt(value, 2), NumberAt(value, 3)};
-                                   title = StringAt(value, 4);
-                                 }
-                                 FinishLayout(local, matched, box, title);
-                                 done();
-                               });
-                         });
+  const unsigned document = DocumentSerial();
+  FindElementsBySelector(
+      selector.kind, selector.name, query,
+      [this, query, local, generation, document, done](std::vector<HtmlElementRef> matches) {
+        if (generation != layout_generation_) return;  // a newer layout took over
+        const bool matched = !matches.empty();
+        const int index = matched ? matches.front().index : -1;
+        query(BoxAndTitleScript(index, local && matched),
+              [this, local, matched, generation, document, done](std::optional<std::string> json) {
+                if (generation != layout_generation_) return;
+                RECT box{};
+                Text title;
+                std::optional<std::vector<Text>> values =
+                    json ? ParseJsonArray(*json) : std::nullopt;
+                if (values && values->size() == 5) {
+                  const auto& v = *values;
+                  box = RECT{PixelsOf(v[0]), PixelsOf(v[1]), PixelsOf(v[2]), PixelsOf(v[3])};
+                  title = v[4];
+                }
+                FinishLayout(local, matched, box, title);
+                laid_out_document_ = document;
+                done();
+              });
+      });
 }
 
 void CBaseDHtmlDlg::FinishLayout(bool local, bool matched, const RECT& box, const Text& title) {
@@ -169,16 +187,15 @@ void CBaseDHtmlDlg::FinishLayout(bool local, bool matched, const RECT& box, cons
 }
 
 void CBaseDHtmlDlg::FindElementsBySelector(ElementSelector::Kind kind, const Text& name,
+                                           const PageQuery& query,
                                            std::function<void(std::vector<HtmlElementRef>)> done) {
   ElementSelector selector{kind, name};
-  EvaluateScript(ElementWalkScript(selector.KindCode()), [selector, done](JSCValue* value) {
-    std::vector<Text> attributes;
-    unsigned n = ArrayLength(value);
-    attributes.reserve(n);
-    for (unsigned i = 0; i < n; ++i) attributes.push_back(StringAt(value, i));
+  query(ElementWalkScript(selector.KindCode()), [selector, done](std::optional<std::string> json) {
+    std::optional<std::vector<Text>> attributes = json ? ParseJsonArray(*json) : std::nullopt;
     std::vector<HtmlElementRef> refs;
-    for (size_t index : MatchElements(selector, attributes))
-      refs.push_back(HtmlElementRef{static_cast<int>(index)});
+    if (attributes)
+      for (size_t index : MatchElements(selector, *attributes))
+        refs.push_back(HtmlElementRef{static_cast<int>(index)});
     done(std::move(refs));
   });
 }
@@ -251,6 +268,10 @@ void CBaseDHtmlDlg::SetTransparent(int32_t alpha) {
 }
 
 int32_t CBaseDHtmlDlg::NewInstance(bool modal, const Text& url, const Text& selector) {
+  // A page from elsewhere than the local disk may open only pages from the web: a local page it
+  // opened would have the host services (files, processes, pipes) it is denied itself.
+  if (ScriptCallerIsRemote() && !IsWebPageUrl(ResolvePageUrl(url, PageBaseDirectory())))
+    throw ScriptError(E_ACCESSDENIED, u"Access denied: a remote page opens only web pages");
   return DoNewInstance(modal, url, selector);
 }
 

@@ -44,6 +44,7 @@ class CBaseDHtmlDlg : public HtmlDialog {
 
   BOOL OnInitDialog() override;
   void OnDocumentComplete(const Text& url) override;
+  void BeforeScriptCall() override;
   HRESULT ShowContextMenu() override { return S_OK; }
 
   virtual int32_t DoCloseWindow(int32_t code);
@@ -74,10 +75,15 @@ class CBaseDHtmlDlg : public HtmlDialog {
     return 0;
   }
 
+  // What follows the layout of a completed document (or its skipping, for an inner frame): the
+  // reveal timer.
+  virtual void OnPageLaidOut();
   // Fits the window to the page that completed; `done` runs when the layout has finished (or was
   // skipped), never for a window that is gone.
   void LayoutToPage(const Text& url, std::function<void()> done);
-  void FindElementsBySelector(ElementSelector::Kind kind, const Text& name,
+  // Runs one of the layout's scripts in the page and hands its value as JSON to `next`.
+  using PageQuery = std::function<void(const Text& script, JsonResult next)>;
+  void FindElementsBySelector(ElementSelector::Kind kind, const Text& name, const PageQuery& query,
                               std::function<void(std::vector<HtmlElementRef>)> done);
   void ApplyWindowRound(int32_t radius, int32_t extra_width, int32_t extra_height);
 
@@ -91,7 +97,10 @@ class CBaseDHtmlDlg : public HtmlDialog {
  private:
   static const MessageMapEntry kMessageEntries[];
   static const DispatchEntry kDispatchEntries[];
+  void LayoutWith(const Text& url, const PageQuery& query, std::function<void()> done);
   void FinishLayout(bool local, bool matched, const RECT& box, const Text& title);
   unsigned layout_generation_ = 0;
+  unsigned laid_out_document_ = 0;        // DocumentSerial of the last document laid out
+  unsigned early_laid_out_document_ = 0;  // ... when that was done during a call of its page
   bool auto_delete_ = false;
 };

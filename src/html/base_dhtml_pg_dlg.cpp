@@ -2,6 +2,7 @@
 
 #include "base/diagnostic.h"
 #include "base/path.h"
+#include "framework/ui_thread.h"
 #include "framework/win_api.h"
 #include "framework/window_registry.h"
 #include "html/base_effect.h"
@@ -117,7 +118,13 @@ void CBaseDHtmlPgDlg::SetProductIcon() {
 
 LRESULT CBaseDHtmlPgDlg::OnCreate(WPARAM wparam, LPARAM lparam) {
   if (CBaseDHtmlDlg::OnCreate(wparam, lparam) == -1) return -1;
-  SetProductIcon();
+  // Reading and drawing the icon takes a while; the window is not seen before its page is laid
+  // out, so the icon comes once the page has begun to load.
+  const HWND self = GetSafeHwnd();
+  PostToUi([self] {
+    if (auto* window = dynamic_cast<CBaseDHtmlPgDlg*>(FindOwnWindow(self)))
+      window->SetProductIcon();
+  });
   TheTrayRecord().AdoptWindow(GetSafeHwnd(), ProductIconFile());
   return 0;
 }

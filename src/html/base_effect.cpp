@@ -24,7 +24,7 @@ enum SlideMode {
 };
 
 void PlaceAtCorner(CBaseDHtmlDlg& window, int corner, const RECT& box, const RECT& work_area) {
-  if (auto at = CornerOrigin(corner, box, work_area)) window.MoveWindowTo(at->x, at->y);
+  if (auto at = CornerOrigin(corner, box, work_area)) window.MoveWindow(at->x, at->y);
 }
 
 // Clips the window to `box` with its own round values, which stay as they are.
@@ -82,8 +82,9 @@ bool CBaseEffect::OnTarget(
 void CBaseEffect::Animate(const std::function<void(double t)>& apply,
                           const std::function<void()>& apply_final) {
   const auto interval = static_cast<uint32_t>(Field(1));
-  for (double t : EffectStepFractions(static_cast<uint32_t>(Field(0)), interval)) {
-    apply(t);
+  EffectStepClock clock(static_cast<uint32_t>(Field(0)), interval);
+  while (std::optional<double> t = clock.Next()) {
+    apply(*t);
     std::this_thread::sleep_for(std::chrono::milliseconds(interval));
   }
   apply_final();
@@ -120,7 +121,7 @@ void CBaseEffect::Slide() {
       step = [corner](CBaseDHtmlDlg& w, const RECT& work, double t) {
         const RECT& c = w.container_rect();
         if (auto at = VerticalMoveOrigin(corner, c, work, static_cast<int>(t * c.bottom)))
-          w.MoveWindowTo(at->x, at->y);
+          w.MoveWindow(at->x, at->y);
       };
       break;
     case kVerticalCollapse:

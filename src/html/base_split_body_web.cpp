@@ -18,9 +18,8 @@ LRESULT CBaseSplitBodyWeb::OnCreate(WPARAM wparam, LPARAM lparam) {
   return 0;
 }
 
-void CBaseSplitBodyWeb::OnDocumentComplete(const Text& url) {
-  HtmlDialog::OnDocumentComplete(url);
-  LayoutToPage(url, [this] { SetTimer(kSplitAssemblyTimer, kSplitAssemblyDelayMs); });
+void CBaseSplitBodyWeb::OnPageLaidOut() {
+  SetTimer(kSplitAssemblyTimer, kSplitAssemblyDelayMs);
 }
 
 // Only the assembly timer is ever set through WM_TIMER on the body.

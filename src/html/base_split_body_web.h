@@ -17,10 +17,11 @@ class CBaseSplitBodyWeb : public CBaseDHtmlPgDlg {
  public:
   CBaseSplitBodyWeb(const Text& url, const Text& selector, TopLevelWindow* frame);
 
-  void OnDocumentComplete(const Text& url) override;
   void DoDragWindow() override {}
 
  protected:
+  // The body's page is laid out: the assembly follows 100 ms later.
+  void OnPageLaidOut() override;
   LRESULT OnTimer(WPARAM wparam, LPARAM lparam);
   LRESULT OnCreate(WPARAM wparam, LPARAM lparam);
   void PostNcDestroy() override;

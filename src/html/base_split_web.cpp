@@ -20,13 +20,8 @@ CBaseSplitWeb::~CBaseSplitWeb() {
   if (m_pBody) m_pBody->DestroyWindow();  // its object then deletes itself
 }
 
-void CBaseSplitWeb::OnDocumentComplete(const Text& url) {
-  // The frame keeps no reveal timer of its own: it turns opaque when the body is assembled.
-  HtmlDialog::OnDocumentComplete(url);
-  LayoutToPage(url, [this] { CreateBody(); });
-}
-
-void CBaseSplitWeb::CreateBody() {
+// The frame keeps no reveal timer of its own: it turns opaque when the body is assembled.
+void CBaseSplitWeb::OnPageLaidOut() {
   // Every completion in the frame's browser (inner frames, a new frame page) lands here; the
   // body already shown is kept rather than stacking another one on it.
   if (m_pBody) return;

@@ -25,8 +25,6 @@ class CBaseSplitWeb : public CBaseDHtmlPgDlg {
   // Takes the body's window down with the frame's.
   ~CBaseSplitWeb() override;
 
-  void OnDocumentComplete(const Text& url) override;
-
   // Called by the body once its page is laid out: sizes the frame around a body container of
   // `width` × `height` with the body's round values, fills in the frame page and centres the
   // frame on the desktop.
@@ -36,11 +34,13 @@ class CBaseSplitWeb : public CBaseDHtmlPgDlg {
   void OnBodyGone(CBaseSplitBodyWeb* body);
 
  protected:
+  // After every document completion of the frame's browser (inner frames too): creates the body,
+  // hidden, unless one is already there.
+  void OnPageLaidOut() override;
   LRESULT OnMove(WPARAM wparam, LPARAM lparam);
 
  private:
   static const MessageMapEntry kMessageEntries[];
-  void CreateBody();
 
   CBaseSplitBodyWeb* m_pBody = nullptr;
   Text m_strBodyUrl;

@@ -1,28 +1,53 @@
 #include "html/effect_plan.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "base/decimal.h"
 #include "base/split.h"
 
-std::vector<double> EffectStepFractions(uint32_t duration, uint32_t interval) {
-  std::vector<double> steps;
+EffectStepClock::EffectStepClock(uint32_t duration, uint32_t interval) {
   // A zero fraction would never reach 1; a zero duration has nothing to spread over.
-  if (duration == 0 || interval == 0) return steps;
-  const double fraction = static_cast<double>(interval) / static_cast<double>(duration);
-  for (double t = 0; t < 1; t += fraction) steps.push_back(t);
-  return steps;
+  done_ = duration == 0 || interval == 0;
+  if (!done_) fraction_ = static_cast<double>(interval) / static_cast<double>(duration);
 }
+
+std::optional<double> EffectStepClock::Next() {
+  if (done_ || t_ >= 1) {
+    done_ = true;
+    return std::nullopt;
+  }
+  const double t = t_;
+  t_ += fraction_;
+  return t;
+}
+
+namespace {
+
+// The sums below take page geometry, which a page can make as large as a 32-bit number holds
+// (a transformed element's box); they are done in 64 bits and a position beyond the 32-bit range
+// stops at its end instead of wrapping around to the other side of the screen.
+int Saturated(int64_t value) {
+  return static_cast<int>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+EffectOrigin At(int64_t x, int64_t y) {
+  return EffectOrigin{Saturated(x), Saturated(y)};
+}
+
+}  // namespace
 
 std::optional<EffectOrigin> CornerOrigin(int corner, const RECT& box, const RECT& work_area) {
   const RECT& a = work_area;
   switch (corner) {
     case 1:
-      return EffectOrigin{a.left, a.top};
+      return At(a.left, a.top);
     case 2:
-      return EffectOrigin{a.right - box.right, a.top};
+      return At(int64_t{a.right} - box.right, a.top);
     case 3:
-      return EffectOrigin{a.left, a.bottom - box.bottom};
+      return At(a.left, int64_t{a.bottom} - box.bottom);
     case 4:
-      return EffectOrigin{a.right - box.right, a.bottom - box.bottom};
+      return At(int64_t{a.right} - box.right, int64_t{a.bottom} - box.bottom);
     default:
       return std::nullopt;
   }
@@ -31,16 +56,17 @@ std::optional<EffectOrigin> CornerOrigin(int corner, const RECT& box, const RECT
 std::optional<EffectOrigin> VerticalMoveOrigin(int corner, const RECT& box, const RECT& work_area,
                                                int offset) {
   const RECT& a = work_area;
-  const int rise = box.top - box.bottom + offset;
+  const int64_t rise = int64_t{box.top} - box.bottom + offset;
+  const int64_t right = int64_t{a.right} - box.right + box.left;
   switch (corner) {
     case 1:
-      return EffectOrigin{a.left, a.top + rise};
+      return At(a.left, a.top + rise);
     case 2:
-      return EffectOrigin{a.right - box.right + box.left, a.top + rise};
+      return At(right, a.top + rise);
     case 3:
-      return EffectOrigin{a.left, a.bottom + rise};
+      return At(a.left, a.bottom + rise);
     case 4:
-      return EffectOrigin{a.right - box.right + box.left, a.bottom + rise};
+      return At(right, a.bottom + rise);
     default:
       return std::nullopt;
   }

@@ -14,10 +14,21 @@ struct EffectOrigin {
   friend bool operator==(const EffectOrigin&, const EffectOrigin&) = default;
 };
 
-// The values of t for which a step runs: 0, then t plus interval / duration (both unsigned,
-// accumulated by repeated addition) while t < 1. A duration or interval of 0 gives no steps:
-// the effect goes straight to its final state.
-[[nodiscard]] std::vector<double> EffectStepFractions(uint32_t duration, uint32_t interval);
+// The values of t for which a step runs, one at a time as the animation goes (a duration of
+// 4294967295 ms has a hundred million steps; none is computed ahead): 0, then t plus
+// interval / duration (both unsigned, accumulated by repeated addition) while t < 1. A duration
+// or interval of 0 gives no steps: the effect goes straight to its final state.
+class EffectStepClock {
+ public:
+  EffectStepClock(uint32_t duration, uint32_t interval);
+  // The next step's t, or nothing once the steps are over.
+  [[nodiscard]] std::optional<double> Next();
+
+ private:
+  double fraction_ = 0;
+  double t_ = 0;
+  bool done_ = false;
+};
 
 // The window origin that puts `box` (the container box, in window coordinates) at `corner` of
 // the work area: 1 top-left, 2 top-right, 3 bottom-left, 4 bottom-right. Left and top align the

@@ -1,6 +1,8 @@
 #include "html/page_url.h"
 
+#include "base/compare.h"
 #include "base/path.h"
+#include "base/percent_encoding.h"
 
 namespace {
 
@@ -39,10 +41,26 @@ bool IsLocalPageUrl(TextView text) {
          (text.size() >= 2 && text[1] == u':');
 }
 
+bool IsRemotePageUrl(TextView text) {
+  return StartsWith(text, u"http:") || StartsWith(text, u"https:");
+}
+
 Text ResolvePageUrl(TextView url, TextView base) {
   if (!IsRelativeUrl(url)) return Text(url);
   Text prefix;
-  if (IsRelativeUrl(base)) prefix = IsResourceIdUrl(url) ? u"res://" : u"file://";
-  Text joined = prefix + Text(base) + u"/" + Text(url);
-  return ToForwardSlashes(joined);
+  Text base_part(base);
+  if (IsRelativeUrl(base)) {
+    prefix = IsResourceIdUrl(url) ? u"res://" : u"file://";
+    // A directory name is a path, not URL text: every character that means something in a URL
+    // ('%', '#', '?') or may not appear in one is escaped, so any folder name loads.
+    base_part = FromUtf8(PercentEncode(ToUtf8(ToForwardSlashes(base)), [](unsigned char c, bool) {
+      return c <= 0x20 || c >= 0x7F || c == '%' || c == '#' || c == '?';
+    }));
+  }
+  return ToForwardSlashes(prefix + base_part + u"/" + Text(url));
+}
+
+bool IsWebPageUrl(TextView text) {
+  return EqualsIgnoringAsciiCase(text.substr(0, 7), u"http://") ||
+         EqualsIgnoringAsciiCase(text.substr(0, 8), u"https://");
 }

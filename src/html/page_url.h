@@ -10,7 +10,7 @@
 // An absolute URL is returned unchanged. A relative one gets the base and one '/' in front,
 // and a scheme: "res://" for a resource-id URL, "file://" for an absolute path base (so
 // "res/index.html" with base "/opt/morvil" gives "file:///opt/morvil/res/index.html"), none
-// when the base is already a URL.
+// when the base is already a URL. A path base is percent-escaped where URL syntax needs it.
 [[nodiscard]] Text ResolvePageUrl(TextView url, TextView base);
 
 // Relative unless it begins with "www.", "http://", "https://", "ftp://", "res://" or
@@ -22,5 +22,11 @@
 // names a file, not a resource in it, and is not such a URL.
 [[nodiscard]] bool IsResourceIdUrl(TextView text);
 
+// Loaded over the network ("http:" or "https:"); such a page never becomes the base.
+[[nodiscard]] bool IsRemotePageUrl(TextView text);
+
 // Loaded from the local disk: "file:///", "res://", or a drive-letter path.
 [[nodiscard]] bool IsLocalPageUrl(TextView text);
+
+// A page from the web: an "http://" or "https://" URL, the scheme in any letter case.
+[[nodiscard]] bool IsWebPageUrl(TextView text);

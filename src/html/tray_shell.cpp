@@ -10,7 +10,7 @@ namespace {
 class DesktopTrayShell : public TrayShell {
  public:
   DesktopTrayShell()
-      : icon_({[this] { PostMouse(WM_LBUTTONDOWN); }, [this] { PostMouse(WM_RBUTTONDOWN); },
+      : icon_({[this] { SendMouse(WM_LBUTTONDOWN); }, [this] { SendMouse(WM_RBUTTONDOWN); },
                [this](uint16_t command) { PostMessageW(owner_, WM_COMMAND, command, 0); }}) {}
   // The record is destroyed at exit: what removing the icon and its balloon queued goes out
   // before the connection does.
@@ -42,8 +42,10 @@ class DesktopTrayShell : public TrayShell {
   }
 
  private:
-  void PostMouse(UINT mouse_message) {
-    if (callback_message_) PostMessageW(owner_, callback_message_, icon_id_, mouse_message);
+  // Sent, as the shell sends it: the owner handles the click while its event is current, so
+  // a menu it opens takes that event as its trigger.
+  void SendMouse(UINT mouse_message) {
+    if (callback_message_) SendMessageW(owner_, callback_message_, icon_id_, mouse_message);
   }
 
   HWND owner_ = 0;

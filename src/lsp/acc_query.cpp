@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,10 +17,12 @@
 
 namespace {
 
-// How long a busy pipe (the server is answering another process) is retried, and how long
-// the answer is awaited.
-constexpr int kBusyRetryMs = 250;
-constexpr int kBusyPauseMs = 2;
+// How long a busy pipe (the server is answering another process) is retried, the pauses between
+// tries (short at first: the server takes its next client within microseconds), and how long the
+// answer is awaited.
+constexpr long kBusyRetryNs = 250'000'000;
+constexpr long kFirstBusyPauseNs = 50'000;
+constexpr long kLongestBusyPauseNs = 2'000'000;
 constexpr int kReplyWaitMs = 2000;
 
 // The socket path, after checking that the private directory is ours and closed to others.
@@ -40,12 +43,15 @@ bool PipePath(sockaddr_un& address) {
   return n > 0 && static_cast<size_t>(n) < sizeof address.sun_path;
 }
 
-// A connected socket to the pipe, or -1.
-int OpenPipe() {
+// A connected socket to the pipe, or -1 with `result` saying why.
+int OpenPipe(AskResult& result) {
   sockaddr_un address{};
+  result = AskResult::kNoPipe;
   if (!PipePath(address)) return -1;
   const RealCalls& real = Real();
-  for (int waited = 0;; waited += kBusyPauseMs) {
+  long pause_ns = kFirstBusyPauseNs;
+  for (long waited = 0;;
+       waited += pause_ns, pause_ns = std::min(2 * pause_ns, kLongestBusyPauseNs)) {
     int fd = real.socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
     if (real.connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
@@ -60,8 +66,12 @@ int OpenPipe() {
     int error = errno;
     __close(fd);
     // Refused: the one instance is serving another process (or a crashed server left its file).
-    if ((error != ECONNREFUSED && error != EAGAIN) || waited >= kBusyRetryMs) return -1;
-    timespec pause{0, kBusyPauseMs * 1000000L};
+    if (error != ECONNREFUSED && error != EAGAIN) return -1;
+    if (waited >= kBusyRetryNs) {
+      result = AskResult::kBusy;
+      return -1;
+    }
+    timespec pause{0, pause_ns};
     ::nanosleep(&pause, nullptr);
   }
 }
@@ -86,6 +96,29 @@ size_t ProgramPath(char* out, size_t out_size) {
 
 }  // namespace
 
+AskResult AskAccPipe(std::span<const uint8_t> request, std::span<uint8_t> answer,
+                     size_t& answer_size) {
+  AskResult result;
+  int fd = OpenPipe(result);
+  if (fd < 0) return result;
+  const RealCalls& real = Real();
+  result = AskResult::kNoReply;
+  if (real.send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+      static_cast<ssize_t>(request.size())) {
+    pollfd wait{fd, POLLIN, 0};
+    timespec limit{kReplyWaitMs / 1000, (kReplyWaitMs % 1000) * 1000000L};
+    if (real.ppoll(&wait, 1, &limit, nullptr) == 1) {
+      ssize_t got = real.recv(fd, answer.data(), answer.size(), MSG_DONTWAIT);
+      if (got >= 0) {
+        answer_size = static_cast<size_t>(got);
+        result = AskResult::kAnswered;
+      }
+    }
+  }
+  __close(fd);
+  return result;
+}
+
 bool QueryAcceleration(AccReply& reply) {
   char program[4096];
   size_t program_size = ProgramPath(program, sizeof program);
@@ -93,20 +126,8 @@ bool QueryAcceleration(AccReply& reply) {
   uint8_t request[2 * 4096 + 64];
   size_t size = EncodeAccRequest(request, ::getpid(), std::string_view(program, program_size));
   if (size == 0) return false;
-
-  int fd = OpenPipe();
-  if (fd < 0) return false;
-  const RealCalls& real = Real();
-  bool answered = false;
-  if (real.send(fd, request, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size)) {
-    pollfd wait{fd, POLLIN, 0};
-    timespec limit{kReplyWaitMs / 1000, (kReplyWaitMs % 1000) * 1000000L};
-    uint8_t answer[4096];
-    if (real.ppoll(&wait, 1, &limit, nullptr) == 1) {
-      ssize_t got = real.recv(fd, answer, sizeof answer, MSG_DONTWAIT);
-      answered = got > 0 && ParseAccReply({answer, static_cast<size_t>(got)}, reply);
-    }
-  }
-  __close(fd);
-  return answered;
+  uint8_t answer[4096];
+  size_t answer_size = 0;
+  return AskAccPipe({request, size}, answer, answer_size) == AskResult::kAnswered &&
+         ParseAccReply({answer, answer_size}, reply);
 }

@@ -121,7 +121,7 @@ bool ParseAccReply(std::span<const uint8_t> utf16le, AccReply& reply) {
     }
     if (!AppendUtf8(fields[field], capacity[field], sizes[field], code)) return false;
   }
-  if (field != 3 || sizes[0] != 1 || flag[0] != '1' || sizes[1] == 0 || sizes[3] == 0) return false;
+  if (field != 3 || sizes[0] != 1 || flag[0] != '1' || sizes[1] == 0) return false;
   unsigned long value = 0;
   for (size_t i = 0; i < sizes[2]; ++i) {
     if (port[i] < '0' || port[i] > '9') return false;

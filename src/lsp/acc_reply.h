@@ -28,6 +28,7 @@ struct AccReply {
 [[nodiscard]] size_t EncodeAccRequest(std::span<uint8_t> out, pid_t pid, std::string_view exe_path);
 
 // Reads a UTF-16LE reply. False (and `reply.accelerate` false) when the reply says 0, or when it
-// cannot be used: fewer than four fields, a server or token that is empty, too long or not
-// valid UTF-16, a port that is not a number from 1 to 65535.
+// cannot be used: fewer than four fields, a server that is empty, a server or token that is too
+// long or not valid UTF-16, a port that is not a number from 1 to 65535. The token may be empty:
+// the proxy is then used without authentication.
 [[nodiscard]] bool ParseAccReply(std::span<const uint8_t> utf16le, AccReply& reply);

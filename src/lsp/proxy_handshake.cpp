@@ -55,6 +55,26 @@ int ReceiveExactly(int fd, uint8_t* data, size_t size, int64_t deadline_ms) {
   return 0;
 }
 
+// What follows the proxy's choice of `method`: the username/password request (the token as both)
+// when it chose that, then the request. 0 with `error` set when they cannot be built.
+size_t BuildAfterMethod(std::span<uint8_t> out, uint8_t method, std::string_view token,
+                        uint8_t command, const sockaddr* target, int& error) {
+  size_t size = 0;
+  if (method == socks5::kMethodUserPassword) {
+    size = socks5::BuildAuthRequest(out, token, token);
+    if (size == 0) {
+      error = EINVAL;
+      return 0;
+    }
+  }
+  size_t request = socks5::BuildRequest(out.subspan(size), command, target);
+  if (request == 0) {
+    error = EAFNOSUPPORT;
+    return 0;
+  }
+  return size + request;
+}
+
 }  // namespace
 
 int64_t NowMs() {
@@ -73,23 +93,43 @@ int WaitConnected(int fd, int64_t deadline_ms) {
 
 int Socks5Handshake(int fd, const ProxyConfig& proxy, uint8_t command, const sockaddr* target,
                     sockaddr_storage* bound, int64_t deadline_ms) {
-  uint8_t out[3 + 3 + 2 * 255 + socks5::kMaxReplySize];
-  std::span<uint8_t> rest(out);
-  size_t size = socks5::BuildGreeting(rest);
+  const bool has_token = proxy.token_size > 0;
   const std::string_view token(proxy.token, proxy.token_size);
-  size_t auth = socks5::BuildAuthRequest(rest.subspan(size), token, token);
-  if (auth == 0) return EINVAL;
-  size += auth;
-  size_t request = socks5::BuildRequest(rest.subspan(size), command, target);
-  if (request == 0) return EAFNOSUPPORT;
-  size += request;
+  // The proxy's choice is known beforehand without a token (no authentication is all there is to
+  // choose), and with one once this proxy has chosen before: then all steps go out at once.
+  const int expected = has_token ? proxy.chosen_method.load(std::memory_order_relaxed)
+                                 : socks5::kMethodNoAuthentication;
+  uint8_t out[4 + 3 + 2 * 255 + socks5::kMaxReplySize];
+  size_t size = socks5::BuildGreeting(out, has_token);
+  if (expected >= 0) {
+    int error = 0;
+    size_t after = BuildAfterMethod(std::span(out).subspan(size), static_cast<uint8_t>(expected),
+                                    token, command, target, error);
+    if (after == 0) return error;
+    size += after;
+  }
   if (int e = SendAll(fd, out, size, deadline_ms)) return e;
 
   uint8_t in[socks5::kMaxReplySize];
   if (int e = ReceiveExactly(fd, in, 2, deadline_ms)) return e;
-  if (socks5::ParseMethodChoice({in, 2}) != socks5::Parse::kOk) return ECONNREFUSED;
-  if (int e = ReceiveExactly(fd, in, 2, deadline_ms)) return e;
-  if (socks5::ParseAuthStatus({in, 2}) != socks5::Parse::kOk) return ECONNREFUSED;
+  uint8_t chosen = 0;
+  // A proxy that accepts none of the offered methods refuses the connection.
+  if (socks5::ParseMethodChoice({in, 2}, has_token, &chosen) != socks5::Parse::kOk)
+    return ECONNREFUSED;
+  if (has_token) proxy.chosen_method.store(chosen, std::memory_order_relaxed);
+  // The steps sent ahead were for the other method and the proxy reads them as garbage; the next
+  // connection asks first.
+  if (expected >= 0 && chosen != expected) return ECONNREFUSED;
+  if (expected < 0) {
+    int error = 0;
+    size = BuildAfterMethod(out, chosen, token, command, target, error);
+    if (size == 0) return error;
+    if (int e = SendAll(fd, out, size, deadline_ms)) return e;
+  }
+  if (chosen == socks5::kMethodUserPassword) {
+    if (int e = ReceiveExactly(fd, in, 2, deadline_ms)) return e;
+    if (socks5::ParseAuthStatus({in, 2}) != socks5::Parse::kOk) return ECONNREFUSED;
+  }
   if (int e = ReceiveExactly(fd, in, 5, deadline_ms)) return e;
   size_t whole = socks5::ExpectedReplySize({in, 5});
   if (whole == 0) return ECONNREFUSED;

@@ -1,8 +1,11 @@
-// Talks to the proxy over a socket already connecting or connected to it. The three SOCKS5
-// steps (method, username/password, request) are sent at once and their answers read in turn,
-// so a handshake costs one round trip. Works on blocking and non-blocking sockets alike: it
-// sends and receives without blocking and waits with poll up to a deadline. Reads exactly the
-// proxy's answers, never the destination's first bytes. Thread-safe per socket.
+// Talks to the proxy over a socket already connecting or connected to it. With a token it offers
+// username/password (the token as both) and no authentication, without one no authentication
+// only. The SOCKS5 steps (method, username/password when chosen, request) are sent at once and
+// their answers read in turn whenever the proxy's choice is known beforehand (always without a
+// token; with one, once the proxy has chosen on an earlier connection), so a handshake costs one
+// round trip; otherwise the rest follows the proxy's choice. Works on blocking and non-blocking
+// sockets alike: it sends and receives without blocking and waits with poll up to a deadline. Reads
+// exactly the proxy's answers, never the destination's first bytes. Thread-safe per socket.
 #pragma once
 
 #include <sys/socket.h>

@@ -66,12 +66,14 @@ size_t GetAddress(std::span<const uint8_t> in, sockaddr_storage& address) {
 
 }  // namespace
 
-size_t BuildGreeting(std::span<uint8_t> out) {
-  if (out.size() < 3) return 0;
+size_t BuildGreeting(std::span<uint8_t> out, bool offer_user_password) {
+  const size_t size = offer_user_password ? 4 : 3;
+  if (out.size() < size) return 0;
   out[0] = kVersion;
-  out[1] = 1;
-  out[2] = kMethodUserPassword;
-  return 3;
+  out[1] = static_cast<uint8_t>(size - 2);
+  if (offer_user_password) out[2] = kMethodUserPassword;
+  out[size - 1] = kMethodNoAuthentication;
+  return size;
 }
 
 size_t BuildAuthRequest(std::span<uint8_t> out, std::string_view user, std::string_view password) {
@@ -96,9 +98,13 @@ size_t BuildRequest(std::span<uint8_t> out, uint8_t command, const sockaddr* add
   return 3 + block;
 }
 
-Parse ParseMethodChoice(std::span<const uint8_t> in) {
+Parse ParseMethodChoice(std::span<const uint8_t> in, bool offered_user_password, uint8_t* chosen) {
   if (in.size() < 2) return Parse::kIncomplete;
-  return in[0] == kVersion && in[1] == kMethodUserPassword ? Parse::kOk : Parse::kMalformed;
+  const bool offered =
+      in[1] == kMethodNoAuthentication || (offered_user_password && in[1] == kMethodUserPassword);
+  if (in[0] != kVersion || !offered) return Parse::kMalformed;
+  if (chosen) *chosen = in[1];
+  return Parse::kOk;
 }
 
 Parse ParseAuthStatus(std::span<const uint8_t> in) {

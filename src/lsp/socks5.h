@@ -13,6 +13,7 @@
 namespace socks5 {
 
 inline constexpr uint8_t kVersion = 5;
+inline constexpr uint8_t kMethodNoAuthentication = 0;
 inline constexpr uint8_t kMethodUserPassword = 2;
 inline constexpr uint8_t kMethodNoneAcceptable = 0xff;
 inline constexpr uint8_t kCommandConnect = 1;
@@ -23,8 +24,9 @@ inline constexpr size_t kMaxAddressSize = 1 + 1 + 255 + 2;
 inline constexpr size_t kMaxReplySize = 3 + kMaxAddressSize;
 inline constexpr size_t kMaxUdpHeaderSize = 3 + kMaxAddressSize;
 
-// The method selection message offering username/password only: 05 01 02.
-[[nodiscard]] size_t BuildGreeting(std::span<uint8_t> out);
+// The method selection message: with `offer_user_password` it offers username/password and no
+// authentication (05 02 02 00), else no authentication only (05 01 00).
+[[nodiscard]] size_t BuildGreeting(std::span<uint8_t> out, bool offer_user_password);
 
 // The username/password request (sub-negotiation version 1); 0 when a field is empty or longer
 // than 255 bytes or `out` is too small.
@@ -36,8 +38,10 @@ inline constexpr size_t kMaxUdpHeaderSize = 3 + kMaxAddressSize;
 
 enum class Parse { kIncomplete, kOk, kMalformed };
 
-// The server's method choice (2 bytes); kOk only when it chose username/password.
-[[nodiscard]] Parse ParseMethodChoice(std::span<const uint8_t> in);
+// The server's method choice (2 bytes); kOk only when it chose a method that was offered (no
+// authentication, or username/password when `offered_user_password`), stored in `chosen`.
+[[nodiscard]] Parse ParseMethodChoice(std::span<const uint8_t> in,
+                                      bool offered_user_password = true, uint8_t* chosen = nullptr);
 // The authentication status (2 bytes); kOk only for status 0.
 [[nodiscard]] Parse ParseAuthStatus(std::span<const uint8_t> in);
 

@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
+
+#include "platform/file_replacement.h"
 
 namespace {
 
@@ -20,7 +23,9 @@ mode_t NewFileMode() {
 ReplacingFile::ReplacingFile(std::string target, std::string temp, UniqueFd fd)
     : target_(std::move(target)), temp_(std::move(temp)), fd_(std::move(fd)) {}
 
-Result<ReplacingFile> ReplacingFile::Create(std::string target) {
+Result<ReplacingFile> ReplacingFile::Create(std::string path) {
+  // A symbolic link stays a link: the file it names is the one replaced.
+  std::string target = ResolveSymbolicLinks(path);
   size_t slash = target.rfind('/');
   std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
@@ -54,7 +59,21 @@ Result<void> ReplacingFile::Write(const char* data, size_t size) {
 }
 
 Result<void> ReplacingFile::Commit() {
-  if (::fchmod(fd_.get(), NewFileMode()) != 0) return Error::FromErrno("fchmod");
+  // A file that is replaced keeps its permissions, and its owner and group where we may give
+  // them; a new one gets the usual permissions of a new file.
+  mode_t mode = NewFileMode();
+  struct stat old;
+  if (::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    mode = old.st_mode & 07777;
+    struct stat now;
+    const bool differs =
+        ::fstat(fd_.get(), &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid);
+    if (differs && ::fchown(fd_.get(), old.st_uid, old.st_gid) != 0 &&
+        ::fchown(fd_.get(), static_cast<uid_t>(-1), old.st_gid) != 0) {
+      // Neither owner nor group may be given away: the file is ours, as a new one would be.
+    }
+  }
+  if (::fchmod(fd_.get(), mode) != 0) return Error::FromErrno("fchmod");
   if (::close(fd_.release()) != 0) {
     ::unlink(temp_.c_str());
     return Error::FromErrno("close");

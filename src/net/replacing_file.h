@@ -10,14 +10,16 @@
 
 class ReplacingFile {
  public:
-  // Creates the temporary file in the target's directory.
-  [[nodiscard]] static Result<ReplacingFile> Create(std::string target);
+  // Creates the temporary file in the directory of the file `path` names (a symbolic link is
+  // followed: the file it names is replaced, the link stays).
+  [[nodiscard]] static Result<ReplacingFile> Create(std::string path);
   ReplacingFile(ReplacingFile&&) noexcept = default;
   ReplacingFile& operator=(ReplacingFile&&) noexcept = default;
   ~ReplacingFile();  // removes the temporary file unless committed
 
   [[nodiscard]] Result<void> Write(const char* data, size_t size);
-  // Gives the file the usual permissions of a new file and renames it over the target.
+  // Gives the file the permissions (and, where allowed, owner and group) of the file it
+  // replaces, or the usual ones of a new file, and renames it over the target.
   [[nodiscard]] Result<void> Commit();
 
  private:

@@ -68,7 +68,9 @@ uint32_t AccRequestServerThread(void* /*window*/) {
       PrintDiagnostic(u"read -> " + message + u"\n");
       if (std::optional<Text> reply = AnswerAccMessage(message, ProcessPairStore())) {
         PrintDiagnostic(u"send Msg -> " + *reply + u"\n");
-        (void)ServerPipeWrite(AccPipeName, *reply);
+        // Not waiting until the client has read the reply: the next read waits for the client
+        // anyway, and the wait would cost a wake-up per request.
+        (void)ServerPipeSend(AccPipeName, *reply);
       }
     }
     (void)ServerPipeDisconnect(AccPipeName);

@@ -40,11 +40,12 @@ bool ReadPipeMessage(PipeConnection* connection, Text& out) {
   return false;
 }
 
-bool WritePipeMessage(PipeConnection* connection, TextView text, std::string_view failure_line) {
+bool WritePipeMessage(PipeConnection* connection, TextView text, std::string_view failure_line,
+                      PipeWriteWait wait) {
   if (connection) {
     std::vector<std::byte> bytes = EncodePipeMessage(text);
     if (connection->write(bytes)) {
-      (void)connection->flush();
+      if (wait == PipeWriteWait::kUntilRead) (void)connection->flush();
       return true;
     }
   }

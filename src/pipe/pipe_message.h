@@ -22,9 +22,11 @@ inline constexpr size_t kPipeReadLimit = 2048;
 // message, whose rest the next read returns, or no connection) prints the read diagnostic and
 // leaves `out` unchanged.
 [[nodiscard]] bool ReadPipeMessage(PipeConnection* connection, Text& out);
-// Writes `text` as one message and waits until the peer has read it. On failure prints
-// `failure_line`.
+enum class PipeWriteWait { kUntilRead, kNone };
+// Writes `text` as one message and, with kUntilRead, waits until the peer has read it. On
+// failure prints `failure_line`.
 [[nodiscard]] bool WritePipeMessage(PipeConnection* connection, TextView text,
-                                    std::string_view failure_line);
+                                    std::string_view failure_line,
+                                    PipeWriteWait wait = PipeWriteWait::kUntilRead);
 
 inline constexpr std::string_view kReadFailedLine = "读取数据失败！";

@@ -55,6 +55,12 @@ bool ServerPipeWrite(const Text& name, const Text& text) {
   return WritePipeMessage(instance->connection(), text, "写入数据失败！");
 }
 
+bool ServerPipeSend(const Text& name, const Text& text) {
+  PipeServerInstance* instance = FindInstance(name);
+  if (!instance) return false;
+  return WritePipeMessage(instance->connection(), text, "写入数据失败！", PipeWriteWait::kNone);
+}
+
 bool ServerPipeDisconnect(const Text& name) {
   PipeServerInstance* instance = FindInstance(name);
   if (!instance) return false;

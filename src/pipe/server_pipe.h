@@ -22,6 +22,10 @@
 [[nodiscard]] bool ServerPipeRead(const Text& name, Text& out);
 // Writes `text` as one message and returns once the client has read it.
 [[nodiscard]] bool ServerPipeWrite(const Text& name, const Text& text);
+// As ServerPipeWrite, but returns as soon as the message is queued to the client: for a server
+// that goes on to read the client's next message anyway, where waiting would only cost it a
+// wake-up per message.
+[[nodiscard]] bool ServerPipeSend(const Text& name, const Text& text);
 // Ends the client's connection; the instance stays listed, free for the next client. False when
 // no client was connected.
 [[nodiscard]] bool ServerPipeDisconnect(const Text& name);

@@ -8,10 +8,14 @@
 // that holds the file open without sharing makes Begin fail (or wait, with kBriefly), and two
 // read-modify-write updates never interleave.
 //
-// The new file keeps the old one's permission bits (and owner, when root replaces it) (a new one
-// gets 0666 less the umask); a symbolic link is followed and its target replaced. A file without
-// write permission for its owner counts as read-only and is refused, as the platform refuses to
-// write a read-only file. Blocking local I/O; one object per update, any thread.
+// The new file keeps the old one's permission bits, owner and group (a new one gets 0666 less the
+// umask); a symbolic link is followed and its target replaced. Where a replacement would lose
+// something, the old file is written in place instead, with the same bytes: when its folder
+// cannot be written (no temporary file can go beside it), when it has further hard links, and
+// when its owner or group cannot be given to a new file (someone else's file that we may
+// write). A file without write permission for its owner counts as read-only and is refused, as
+// the platform refuses to write a read-only file. Blocking local I/O; one object per update,
+// any thread.
 #pragma once
 
 #include <memory>
@@ -40,15 +44,26 @@ class FileReplacement {
   [[nodiscard]] Result<void> Commit(std::string_view bytes);
 
  private:
-  FileReplacement(std::string target, UniqueFd old, unsigned mode, long owner, long group);
+  struct OldFile {
+    unsigned mode = 0;
+    long owner = -1;  // -1: no old file
+    long group = -1;
+    unsigned long links = 0;
+    unsigned long long device = 0, inode = 0;
+  };
+  FileReplacement(std::string target, UniqueFd old, const OldFile& info);
+  // Puts a complete new file in the old one's place. Sets `in_place_instead` (and writes
+  // nothing) when only an in-place write keeps what the old file is.
+  [[nodiscard]] Result<void> Replace(std::string_view bytes, bool& in_place_instead);
+  [[nodiscard]] Result<void> WriteInPlace(std::string_view bytes);
   std::string target_;  // the path that is replaced (a link's target)
   UniqueFd old_;
-  UniqueFd new_;
-  unsigned mode_ = 0;
-  long owner_ = -1;  // the old file's owner and group; -1 for a new file
-  long group_ = -1;
+  UniqueFd new_;  // the file now under the name, held locked; set once committed
+  OldFile info_;
 };
 
+// The file a path finally names: symbolic links followed, even when their target is missing.
+[[nodiscard]] std::string ResolveSymbolicLinks(const std::string& path);
 // flock(LOCK_EX) on `fd`, without waiting or waiting up to two seconds.
 [[nodiscard]] bool LockExclusively(int fd, FileReplacement::LockWait wait);
 // A regular file whose owner may not write it.

@@ -26,16 +26,10 @@ struct SlistFree {
 };
 using SlistPtr = std::unique_ptr<curl_slist, SlistFree>;
 
-// One transfer handle per thread, reset before each request, so that a thread that sends
-// several requests to one server reuses its connection.
-CURL* ThreadHandle() {
-  thread_local EasyPtr handle;
-  if (!handle)
-    handle.reset(curl_easy_init());
-  else
-    curl_easy_reset(handle.get());
-  return handle.get();
-}
+struct ShareCleanup {
+  void operator()(CURLSH* h) const { curl_share_cleanup(h); }
+};
+using SharePtr = std::unique_ptr<CURLSH, ShareCleanup>;
 
 bool IsHttpsUrl(const char* url) {
   return strncasecmp(url, "https://", 8) == 0;
@@ -129,18 +123,44 @@ bool IsConnectFailure(CURL* h, CURLcode rc) {
 
 }  // namespace
 
+// Every transfer has a handle of its own, made and dropped by Send(); what makes a later request
+// cheaper (open connections, name lookups, TLS sessions) lives in the session's share, so a thread
+// keeps nothing of the session's once its request is done. (A thread-local handle would pin the
+// report library in its host: a library whose threads hold thread-local objects is never
+// unloaded.)
 struct InternetSession::Impl {
   std::string user_agent;
   std::string ca_file;
+  ProxySource proxy_source = ProxySource::kDesktop;
+  SharePtr share;
+  std::mutex locks[CURL_LOCK_DATA_LAST];
+
+  static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+    static_cast<Impl*>(user)->locks[data].lock();
+  }
+  static void Unlock(CURL*, curl_lock_data data, void* user) {
+    static_cast<Impl*>(user)->locks[data].unlock();
+  }
 };
 
 InternetSession::InternetSession(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 InternetSession::~InternetSession() = default;
 
-Result<std::shared_ptr<InternetSession>> InternetSession::Open(std::string user_agent) {
+Result<std::shared_ptr<InternetSession>> InternetSession::Open(std::string user_agent,
+                                                               ProxySource proxy_source) {
   InitCurlOnce();
   auto impl = std::make_unique<Impl>();
   impl->user_agent = std::move(user_agent);
+  impl->proxy_source = proxy_source;
+  impl->share.reset(curl_share_init());
+  if (!impl->share) return Error{CURLE_OUT_OF_MEMORY, "curl_share_init"};
+  CURLSH* share = impl->share.get();
+  curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Impl::Lock);
+  curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Impl::Unlock);
+  curl_share_setopt(share, CURLSHOPT_USERDATA, impl.get());
+  for (curl_lock_data data :
+       {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION})
+    curl_share_setopt(share, CURLSHOPT_SHARE, data);
   if (const char* ca = std::getenv("SSL_CERT_FILE"); ca && *ca) impl->ca_file = ca;
   return std::shared_ptr<InternetSession>(new InternetSession(std::move(impl)));
 }
@@ -151,7 +171,8 @@ const std::string& InternetSession::user_agent() const {
 
 Result<long> InternetSession::Send(const HttpRequest& request, HttpResponseSink& sink) {
   if (!IsHttpUrl(request.url)) return Error{CURLE_UNSUPPORTED_PROTOCOL, "not an http(s) URL"};
-  CURL* h = ThreadHandle();
+  EasyPtr handle(curl_easy_init());
+  CURL* h = handle.get();
   if (!h) return Error{CURLE_OUT_OF_MEMORY, "curl_easy_init"};
 
   SlistPtr headers;
@@ -168,9 +189,9 @@ Result<long> InternetSession::Send(const HttpRequest& request, HttpResponseSink&
   }
   if (!listed) return Error{CURLE_OUT_OF_MEMORY, "curl_slist_append"};
 
-  const std::string proxy = ResolveProxyForUrl(request.url);
   Transfer transfer{h, request, sink, request.body_size};
 
+  curl_easy_setopt(h, CURLOPT_SHARE, impl_->share.get());
   curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   // A request that starts on https never follows a redirect to plain http, not even to connect.
@@ -182,7 +203,9 @@ Result<long> InternetSession::Send(const HttpRequest& request, HttpResponseSink&
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_USERAGENT, impl_->user_agent.c_str());
-  curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
+  // Left unset, curl reads the environment's proxy variables itself.
+  if (impl_->proxy_source == ProxySource::kDesktop)
+    curl_easy_setopt(h, CURLOPT_PROXY, ResolveProxyForUrl(request.url).c_str());
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
   if (!impl_->ca_file.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, impl_->ca_file.c_str());
@@ -217,8 +240,6 @@ Result<long> InternetSession::Send(const HttpRequest& request, HttpResponseSink&
     rc = curl_easy_perform(h);
     if (rc == CURLE_OK || !IsConnectFailure(h, rc) || request.body_source) break;
   }
-  // The handle is kept for the next request; it must not point at this call's locals.
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
   if (rc != CURLE_OK) return Error{rc, curl_easy_strerror(rc)};
   if (!transfer.DeliverStatus()) return Error{CURLE_WRITE_ERROR, "response refused"};
   long status = 0;

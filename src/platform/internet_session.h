@@ -3,10 +3,10 @@
 // A session carries the user agent and the connection and name caches; it may be shared by
 // several threads, each Send() using its own transfer. Every request goes through the proxy that
 // the desktop's proxy resolver names for its URL (looked up per request, never on a thread that
-// runs the GLib main loop). Certificates and host names are always verified; a URL of the https
-// scheme always uses TLS. The CA bundle is the system's, or the file named by SSL_CERT_FILE.
-// Nothing is cached on this side, so every request reaches the server (or its proxy) afresh.
-// Send() blocks until the transfer ends.
+// runs the GLib main loop), or the environment's proxy for a session opened that way. Certificates
+// and host names are always verified; a URL of the https scheme always uses TLS. The CA bundle is
+// the system's, or the file named by SSL_CERT_FILE. Nothing is cached on this side, so every
+// request reaches the server (or its proxy) afresh. Send() blocks until the transfer ends.
 #pragma once
 
 #include <atomic>
@@ -56,7 +56,17 @@ struct HttpRequest {
 
 class InternetSession {
  public:
-  [[nodiscard]] static Result<std::shared_ptr<InternetSession>> Open(std::string user_agent);
+  // Where a session takes its proxy from.
+  enum class ProxySource {
+    // The desktop's proxy resolver (the per-user settings), as the program's own requests do.
+    kDesktop,
+    // The process environment alone (http_proxy, https_proxy, no_proxy...), for code that runs
+    // inside a program not its own: the desktop's resolver would start threads there and tie
+    // the program to the session bus, which ends a program whose bus goes away.
+    kEnvironment,
+  };
+  [[nodiscard]] static Result<std::shared_ptr<InternetSession>> Open(
+      std::string user_agent, ProxySource proxy_source = ProxySource::kDesktop);
   ~InternetSession();
   InternetSession(const InternetSession&) = delete;
   InternetSession& operator=(const InternetSession&) = delete;

@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <string>
@@ -31,6 +32,15 @@ bool IsOwnUser(int client) {
   socklen_t length = sizeof peer;
   return ::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
          peer.uid == ::geteuid();
+}
+
+// A short name beside `path` that no other listener of this or another process binds at the
+// same time (short, so that it fits wherever the pipe's own path does).
+std::string TemporaryName(const std::filesystem::path& path) {
+  static std::atomic<unsigned long> counter{0};
+  return (path.parent_path() /
+          (".new." + std::to_string(::getpid()) + "." + std::to_string(++counter)))
+      .native();
 }
 
 }  // namespace
@@ -82,18 +92,26 @@ Result<void> PipeEndpoint::update_listening_locked() {
   UniqueFd socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
   if (!socket) return Error::FromErrno("socket");
   if (Result<void> r = EnablePassCredentials(socket.get()); !r) return r;
+  // The new socket is bound under a name of its own and then renamed over the pipe's path, which
+  // replaces the old file in one step: a client never finds the path missing, only (while the
+  // instances were busy) a socket that refuses it.
+  const std::string& native = path_.native();
+  const std::string temporary = TemporaryName(path_);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  const std::string& native = path_.native();
-  if (native.size() >= sizeof address.sun_path) return Error{ENAMETOOLONG, native};
-  std::memcpy(address.sun_path, native.c_str(), native.size() + 1);
-  if (::unlink(native.c_str()) != 0 && errno != ENOENT) return Error::FromErrno("unlink " + native);
+  if (temporary.size() >= sizeof address.sun_path) return Error{ENAMETOOLONG, native};
+  std::memcpy(address.sun_path, temporary.c_str(), temporary.size() + 1);
+  if (::unlink(temporary.c_str()) != 0 && errno != ENOENT)
+    return Error::FromErrno("unlink " + temporary);
   if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    return Error::FromErrno("bind " + native);
+    return Error::FromErrno("bind " + temporary);
   struct stat st {};
-  if (::chmod(native.c_str(), 0600) != 0 || ::lstat(native.c_str(), &st) != 0)
-    return Error::FromErrno("chmod " + native);
-  if (::listen(socket.get(), room - 1) != 0) return Error::FromErrno("listen");
+  if (::chmod(temporary.c_str(), 0600) != 0 || ::lstat(temporary.c_str(), &st) != 0 ||
+      ::listen(socket.get(), room - 1) != 0 || ::rename(temporary.c_str(), native.c_str()) != 0) {
+    Error error = Error::FromErrno("listen on " + native);
+    ::unlink(temporary.c_str());
+    return error;
+  }
   bound_inode_ = st.st_ino;
   listener_ = std::make_shared<UniqueFd>(std::move(socket));
   return {};

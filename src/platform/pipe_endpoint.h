@@ -4,8 +4,9 @@
 // while every instance is busy is refused at once, one that comes before a free instance waits
 // for it is kept for that instance. The last free instance to take a client closes the listener
 // (a client that slipped into its queue at that moment is kept and served next, not dropped); the
-// first to become free again binds a new one (replacing whatever file is at the path, as the
-// newest server of a name wins). Thread-safe.
+// first to become free again binds a new one and renames it over whatever file is at the path (the
+// newest server of a name wins). The path never goes missing while the endpoint lives: between
+// listeners a client is refused, as when every instance is busy. Thread-safe.
 #pragma once
 
 #include <sys/types.h>

@@ -9,6 +9,33 @@ struct MenuChoice {
   uint16_t command;
 };
 
+// GTK places a menu, and grabs the pointer and keyboard for it, from the input event that asked
+// for it. A menu asked for outside any button event (a desktop's ContextMenu call over D-Bus,
+// a tray callback handled after its click) gets a button press made up at the pointer's place.
+GdkEvent* TriggerEvent() {
+  if (GdkEvent* current = gtk_get_current_event()) {
+    const GdkEventType type = gdk_event_get_event_type(current);
+    if (type == GDK_BUTTON_PRESS || type == GDK_BUTTON_RELEASE) return current;
+    gdk_event_free(current);
+  }
+  GdkDisplay* display = gdk_display_get_default();
+  GdkDevice* pointer =
+      display ? gdk_seat_get_pointer(gdk_display_get_default_seat(display)) : nullptr;
+  if (!pointer) return nullptr;
+  GdkScreen* screen = nullptr;
+  int x = 0, y = 0;
+  gdk_device_get_position(pointer, &screen, &x, &y);
+  GdkEvent* event = gdk_event_new(GDK_BUTTON_PRESS);
+  event->button.window = GDK_WINDOW(g_object_ref(gdk_screen_get_root_window(screen)));
+  event->button.send_event = TRUE;
+  event->button.time = GDK_CURRENT_TIME;
+  event->button.x = event->button.x_root = x;
+  event->button.y = event->button.y_root = y;
+  event->button.button = GDK_BUTTON_SECONDARY;
+  gdk_event_set_device(event, pointer);
+  return event;
+}
+
 }  // namespace
 
 void PopupMenuAtPointer(const StatusIconMenu& menu, std::function<void(uint16_t)> chosen) {
@@ -38,5 +65,7 @@ void PopupMenuAtPointer(const StatusIconMenu& menu, std::function<void(uint16_t)
                          shell);
                    }),
                    nullptr);
-  gtk_menu_popup_at_pointer(GTK_MENU(popup), nullptr);
+  GdkEvent* trigger = TriggerEvent();
+  gtk_menu_popup_at_pointer(GTK_MENU(popup), trigger);
+  if (trigger) gdk_event_free(trigger);
 }

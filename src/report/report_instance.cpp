@@ -47,6 +47,7 @@ ReportInstance<Char>::ReportInstance(Defaults defaults)
       analyticsUrl(std::move(defaults.analyticsUrl)),
       installDate(ReadInstallDate()),
       userAgent_(std::move(defaults.userAgent)),
+      proxySource_(defaults.proxySource),
       pool_(defaults.maxWorkers) {
   ReadClientId();
 }
@@ -86,7 +87,7 @@ typename ReportInstance<Char>::String ReportInstance<Char>::BuildAnalyticsUrl(co
 template <typename Char>
 void ReportInstance<Char>::SendReport(const String& action, const String& label) {
   if (!internetSession) {
-    auto session = InternetSession::Open(userAgent_);
+    auto session = InternetSession::Open(userAgent_, proxySource_);
     if (!session) {
       if (sessionFailureNotice_) sessionFailureNotice_(Widen<Char>(kSessionMissing));
       return;

@@ -27,6 +27,7 @@ class ReportInstance {
     String trackingId;
     std::string userAgent;
     size_t maxWorkers = 4;
+    InternetSession::ProxySource proxySource = InternetSession::ProxySource::kDesktop;
   };
 
   // Reads the client id and the install date now.
@@ -82,6 +83,7 @@ class ReportInstance {
   String analyticsUrl;
   String installDate;
   std::string userAgent_;
+  InternetSession::ProxySource proxySource_;
   std::function<void(const String&)> sessionFailureNotice_;
   ReportRequestPool pool_;
 };

@@ -119,9 +119,12 @@ class WindowInfo:
 class Morvil:
     """A copy of the program in a temporary directory with its own res/ pages and runtime dir."""
 
-    def __init__(self, xserver, pages, runtime_dir=None, extra_programs=()):
+    def __init__(self, xserver, pages, runtime_dir=None, extra_programs=(), folder=None):
         self.x = xserver
-        self.root = tempfile.mkdtemp(prefix="morvil-e2e-")
+        self.top = self.root = tempfile.mkdtemp(prefix="morvil-e2e-")
+        if folder:  # the program in a folder of this name inside the temporary directory
+            self.root = os.path.join(self.top, folder)
+            os.makedirs(self.root)
         shutil.copy2(os.path.join(BIN_DIR, "morvil"), self.root)
         for tool in extra_programs:
             shutil.copy2(os.path.join(BIN_DIR, tool), self.root)
@@ -209,6 +212,20 @@ class Morvil:
     def prop(self, wid, name):
         return self.run_x("xprop", "-id", wid, name).strip()
 
+    def popup_menu(self, timeout=10.0):
+        """The id of a popup menu window on the screen, once there is one."""
+        def search():
+            for line in self.run_x("xwininfo", "-root", "-children").splitlines():
+                m = re.match(r"\s*(0x[0-9a-f]+) ", line)
+                if (m and "POPUP_MENU" in self.prop(m.group(1), "_NET_WM_WINDOW_TYPE")
+                        and self.info(m.group(1)).viewable):
+                    return m.group(1)
+            return None
+        return wait_until(search, timeout)
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool", *map(str, args)], env=self.x.env(), check=True)
+
     def opacity(self, wid):
         """The _NET_WM_WINDOW_OPACITY as 0..1, or None when the window is opaque (no property)."""
         m = re.search(r"= (\d+)", self.prop(wid, "_NET_WM_WINDOW_OPACITY"))
@@ -237,7 +254,7 @@ class Morvil:
                 p.send_signal(signal.SIGKILL)
                 p.wait(5)
         if not os.environ.get("MORVIL_E2E_KEEP"):  # keep the directory and logs for debugging
-            shutil.rmtree(self.root, ignore_errors=True)
+            shutil.rmtree(self.top, ignore_errors=True)
 
 
 class _ClientMessage(ctypes.Structure):

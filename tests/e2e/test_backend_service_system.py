@@ -219,13 +219,20 @@ class SystemServiceTest(SystemServiceBase):
         # A message longer than a command: refused, and the connection ends.
         answers, _ = self.as_user(CALLER, ["y" * 30000, "status"])
         self.assertEqual(answers, ["invalid command", None])
+        # An installer that others than root could have changed is never run as root.
+        for path, mode in ((self.service.file("pellix.exe"), 0o777), (app, 0o775)):
+            os.chmod(path, mode)
+            answers, _ = self.as_user(CALLER, [install_command(app)])
+            self.assertEqual(answers, ["the installer may be changed by others than root"])
+            os.chmod(path, 0o755)
+        self.assertEqual(self.service.read("pellix.log"), "")
         self.assertEqual(self.as_user(OTHER, ["status"])[0], [NOT_RUNNING])
         self.assertIsNone(self.service.proc.poll())
 
     def test_status_is_each_callers_own_and_only_from_a_live_component(self):
-        self.write_status(CALLER, self.status_text())
-        mine = self.as_user(CALLER, ["status"])[0][0]
-        self.assertEqual(mine, self.status_text())
+        status = self.status_text()
+        self.write_status(CALLER, status)
+        self.assertEqual(self.as_user(CALLER, ["status"])[0], [status])
         self.assertEqual(self.as_user(OTHER, ["status"])[0], [NOT_RUNNING])
 
         dead = subprocess.Popen(["true"])
@@ -291,6 +298,29 @@ class SystemServiceTest(SystemServiceBase):
         self.write_status(CALLER, self.status_text(cgroup=f"{self.root}/../{self.root}"))
         answers, membership = self.as_user(CALLER, ["accelerate-self"])
         self.assertTrue(answers[0].startswith("cannot move the process"), answers)
+
+
+class SocketActivationTest(SystemServiceBase):
+    def test_serves_the_socket_systemd_passes_as_the_system_service(self):
+        activate = shutil.which("systemd-socket-activate")
+        if not activate:
+            self.skipTest("systemd-socket-activate is not installed")
+        os.makedirs(os.path.dirname(self.pipe_path), mode=0o755)
+        proc = subprocess.Popen([activate, "--seqpacket", "-l", self.pipe_path,
+                                 f"--setenv=MORVIL_SYSTEM_DIR={self.system}",
+                                 self.service.program], env=self.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(proc.wait)
+        self.addCleanup(proc.kill)
+        self.assertTrue(wait_until(lambda: os.path.exists(self.pipe_path)))
+        os.chmod(self.pipe_path, 0o666)  # as the socket unit's SocketMode
+        status = self.status_text()
+        self.write_status(CALLER, status)
+        # The first client starts the service, which acts for each caller.
+        self.assertEqual(self.as_user(CALLER, ["status"])[0], [status])
+        self.assertEqual(self.as_user(OTHER, ["status", "accelerate-self"])[0],
+                         [NOT_RUNNING, "kernel mode is not on for you"])
+        self.assertIsNone(proc.poll())
 
 
 class StarterTest(SystemServiceBase):

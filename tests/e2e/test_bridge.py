@@ -3,6 +3,7 @@
 import os
 import signal
 import time
+import unittest
 
 from harness import PRODUCT, E2ETest, PageServer, probe_page as page, wait_until
 
@@ -94,14 +95,16 @@ class BridgeTest(E2ETest):
                 probe.put('modal', ext.NewInstance(1, 'child.html', '.container'));
                 probe.put('modeless', ext.NewInstance(0, 'other.html', '.container'));
                 probe.save();""", size=(600, 400)),
-            "child.html": page("ext.CloseWindow(5);", title="Child", size=(200, 100)),
+            "child.html": page("setTimeout(function () { ext.CloseWindow(5); }, 700);",
+                               title="Child", size=(200, 100)),
             "other.html": page("setTimeout(function () { ext.CloseWindow(9); }, 700);",
                                title="Other", size=(100, 50)),
         })
         m.start()
         child = m.find_window("Child")
         self.assertIsNotNone(child)
-        info = m.info(child)
+        info = wait_until(lambda: (lambda i: i if i.viewable else None)(m.info(child)))
+        self.assertIsNotNone(info, "the child was never shown")
         # Centred on the parent's container, which is centred on the screen.
         self.assertEqual((info.x, info.y), ((1920 - 200) // 2, (1080 - 100) // 2))
         r = m.result()
@@ -170,16 +173,101 @@ class BridgeTest(E2ETest):
             "function t(f){try{return String(f());}catch(e){return 'E'+e.number;}}"
             "window.onload=function(){if(location.search)return;"
             "setTimeout(function(){var e=window.external;"
+            "var f=document.createElement('iframe');document.body.appendChild(f);"
             "var r=[t(function(){return e.Move(33,44);}),t(function(){return e.GetVersion();}),"
-            "t(function(){return e.ReadFileContent('/etc/hostname');})];"
+            "t(function(){return e.ReadFileContent('/etc/hostname');}),"
+            # A frame it builds itself counts as the remote page.
+            "t(function(){return f.contentWindow.external.GetVersion();}),"
+            # No local page opens for it, named by a file URL or relative to the program's pages.
+            "t(function(){return e.NewInstance(0,'file://'+'/etc/hostname','');}),"
+            "t(function(){return e.NewInstance(0,'index.html','.container');}),"
+            # Another page of the web does.
+            "t(function(){return e.NewInstance(0,location.origin+'/other.html','.container');})];"
             "location.href='/remote.html?'+r.join(',');},300);};"
-            "</script></body></html>")})
+            "</script></body></html>"),
+            "/other.html": "<html><head><title>Other</title></head><body></body></html>"})
         self.addCleanup(server.close)
         m = self.morvil({"index.html": page(f"location.href = '{server.url('/remote.html')}';",
                                             size=(1920, 1080))})
         m.start()
-        expected = f"/remote.html?undefined,E{E_ACCESSDENIED},E{E_ACCESSDENIED}"
+        denied = f"E{E_ACCESSDENIED}"
+        expected = f"/remote.html?undefined,{denied},{denied},{denied},{denied},{denied},0"
         self.assertTrue(wait_until(lambda: expected in server.requests), server.requests)
+        self.assertTrue(wait_until(lambda: "/other.html" in server.requests), server.requests)
+        # Only the first page was ever loaded from the disk.
+        self.assertEqual(len(m.find_windows()), 0)
+
+    def test_frames_the_local_page_builds_count_as_the_page(self):
+        m = self.morvil({"probe.js": "@probe.js", "index.html": page("""
+            ext.InsertPair('k', 'v');
+            function t(f) { try { return String(f()); } catch (e) { return 'E' + e.number; } }
+            var blank = document.createElement('iframe');
+            document.body.appendChild(blank);
+            probe.put('blank', t(function () { return blank.contentWindow.external.GetPair('k'); }));
+            var nested = blank.contentDocument.createElement('iframe');
+            blank.contentDocument.body.appendChild(nested);
+            probe.put('nested', t(function () {
+              return nested.contentWindow.external.GetPair('k'); }));
+            var pending = 2;
+            function done() { if (--pending === 0) probe.save(); }
+            window.onmessage = function (e) { probe.put('sandboxed', e.data); done(); };
+            window.fromSrcdoc = function (v) { probe.put('srcdoc', v); done(); };
+            var own = document.createElement('iframe');
+            own.srcdoc = "<script>var r; try { r = external.GetPair('k'); } catch (e) " +
+                         "{ r = 'E' + e.number; } parent.fromSrcdoc(r);<\/script>";
+            document.body.appendChild(own);
+            // A sandboxed frame has an origin of its own, whoever built it.
+            var boxed = document.createElement('iframe');
+            boxed.setAttribute('sandbox', 'allow-scripts');
+            boxed.srcdoc = "<script>var r; try { r = external.GetPair('k'); } catch (e) " +
+                           "{ r = 'E' + e.number; } parent.postMessage(r, '*');<\/script>";
+            document.body.appendChild(boxed);""")})
+        m.start()
+        r = m.result()
+        self.assertIsNotNone(r, "the page saved nothing")
+        self.assertEqual(r, {"blank": "v", "nested": "v", "srcdoc": "v",
+                             "sandboxed": f"E{E_ACCESSDENIED}"})
+
+    @unittest.skipIf(os.environ.get("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"),
+                     "the browser sandbox cannot start here")
+    def test_pages_run_in_the_browser_sandbox(self):
+        m = self.morvil({"probe.js": "@probe.js", "index.html": page("probe.save();")})
+        proc = m.start()
+        self.assertIsNotNone(m.result(), "the page saved nothing")
+
+        def web_processes():
+            found = []
+            for pid in os.listdir("/proc"):
+                try:
+                    with open(f"/proc/{pid}/cmdline", "rb") as f:
+                        if b"WebKitWebProcess" in f.read().split(b"\0")[0]:
+                            found.append(pid)
+                except OSError:
+                    pass
+            return found
+        own = os.readlink(f"/proc/{proc.pid}/ns/mnt")
+        pages = [p for p in web_processes() if self._descends_from(p, proc.pid)]
+        self.assertTrue(pages, "no web process found")
+        runtime = os.path.join(m.runtime_dir, "morvil")
+        self.assertTrue(os.path.isdir(os.path.join(runtime, "pipe")))
+        for pid in pages:
+            # Each page's process sees a file system of its own making, not the user's: of the
+            # program's runtime directory only the bridge's socket, not the pipes beside it.
+            self.assertNotEqual(os.readlink(f"/proc/{pid}/ns/mnt"), own)
+            seen = f"/proc/{pid}/root" + runtime
+            self.assertTrue(os.path.isdir(os.path.join(seen, "bridge")), pid)
+            self.assertFalse(os.path.exists(os.path.join(seen, "pipe")), pid)
+            self.assertFalse(os.path.exists(f"/proc/{pid}/root" + m.root + "/morvil"), pid)
+
+    @staticmethod
+    def _descends_from(pid, ancestor):
+        while pid not in ("0", "1", str(ancestor)):
+            try:
+                with open(f"/proc/{pid}/stat") as f:
+                    pid = f.read().rsplit(")", 1)[1].split()[1]
+            except OSError:
+                return False
+        return pid == str(ancestor)
 
 
 class WindowManagerTest(E2ETest):

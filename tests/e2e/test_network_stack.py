@@ -54,10 +54,10 @@ def _udp_echo(sock):
 class Proxy:
     """The SOCKS5 test server; its log lines collect in `lines`."""
 
-    def __init__(self, password=TOKEN):
+    def __init__(self, password=TOKEN, auth="password"):
         self.proc = subprocess.Popen(
-            [sys.executable, os.path.join(SUPPORT_DIR, "socks5_test_server.py"), "--user", TOKEN,
-             "--password", password], stdout=subprocess.PIPE, text=True)
+            [sys.executable, os.path.join(SUPPORT_DIR, "socks5_test_server.py"), "--auth", auth,
+             "--user", TOKEN, "--password", password], stdout=subprocess.PIPE, text=True)
         self.port = int(self.proc.stdout.readline())
         self.lines = []
         threading.Thread(target=self._collect, daemon=True).start()
@@ -75,6 +75,30 @@ class Proxy:
         self.proc.stdout.close()
 
 
+def _answer_with_peer_port(server):
+    """Answers each connection with the port it came from, so a client tells whether it reached
+    the server itself (its own port) or through the proxy (the proxy's)."""
+    while True:
+        try:
+            conn, peer = server.accept()
+        except OSError:
+            return
+        with conn:
+            conn.sendall(str(peer[1]).encode())
+
+
+# Reads a line, connects once to the port-answering server, prints "direct" or "proxied".
+ROUTE_PROBE = """
+import socket, sys
+for _ in sys.stdin:
+    s = socket.create_connection(("127.0.0.1", PORT))
+    own = s.getsockname()[1]
+    answer = s.recv(100)
+    s.close()
+    print("direct" if int(answer) == own else "proxied", flush=True)
+"""
+
+
 class NetworkStackTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -85,12 +109,15 @@ class NetworkStackTest(unittest.TestCase):
         cls.udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         cls.udp.bind(("127.0.0.1", 0))
         threading.Thread(target=_udp_echo, args=(cls.udp,), daemon=True).start()
+        cls.ports = socket.create_server(("127.0.0.1", 0))
+        threading.Thread(target=_answer_with_peer_port, args=(cls.ports,), daemon=True).start()
 
     @classmethod
     def tearDownClass(cls):
         cls.http.shutdown()
         cls.http6.shutdown()
         cls.udp.close()
+        cls.ports.close()
 
     def setUp(self):
         self.scratch = tempfile.mkdtemp(prefix="morvil-lsp-")
@@ -102,10 +129,14 @@ class NetworkStackTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.scratch, True)
 
     def tearDown(self):
+        self.stop_serving()
+
+    def stop_serving(self):
         if self.server:
             self.server.kill()
             self.server.wait()
             self.server.stdout.close()
+            self.server = None
 
     def serve(self, processes, proxy=None, token=TOKEN):
         """Starts the acceleration server with these settings."""
@@ -324,6 +355,78 @@ print(bool(events), s.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR))
 """)
         self.assertEqual(run.stdout, "True 111\n", run.stderr)  # ECONNREFUSED
         self.assertIn("morvil: proxy server", run.stderr)
+
+    def fetch_twice(self):
+        port = self.http.server_address[1]
+        return self.python(f"""
+import urllib.request
+for _ in range(2):
+    print(urllib.request.urlopen("http://127.0.0.1:{port}/", timeout=20).read() == {PAGE!r})
+""")
+
+    def test_without_a_token_the_proxy_is_used_without_authentication(self):
+        proxy = Proxy(auth="none")
+        self.addCleanup(proxy.close)
+        self.serve(PYTHON_NAME, proxy=proxy, token="")
+        run = self.fetch_twice()
+        self.assertEqual(run.stdout, "True\nTrue\n", run.stderr)
+        connect = f"connect - 127.0.0.1 {self.http.server_address[1]}"
+        self.assertTrue(wait_until(lambda: proxy.lines.count(connect) == 2), proxy.lines)
+
+    def test_with_a_token_a_proxy_without_authentication_is_used_too(self):
+        proxy = Proxy(auth="none")
+        self.addCleanup(proxy.close)
+        self.serve(PYTHON_NAME, proxy=proxy)
+        # The second connection sends all its steps at once, for the method the proxy chose.
+        run = self.fetch_twice()
+        self.assertEqual(run.stdout, "True\nTrue\n", run.stderr)
+        connect = f"connect - 127.0.0.1 {self.http.server_address[1]}"
+        self.assertTrue(wait_until(lambda: proxy.lines.count(connect) == 2), proxy.lines)
+
+    def test_proxy_that_accepts_no_offered_method_fails_like_a_refused_connection(self):
+        refusing = Proxy(auth="refuse")
+        self.addCleanup(refusing.close)
+        # Refusing every method; and a proxy that wants a password when there is no token.
+        for proxy, token in ((refusing, TOKEN), (self.proxy, "")):
+            with self.subTest(token=token):
+                self.stop_serving()
+                self.serve("curl", proxy=proxy, token=token)
+                run = self.curl(f"http://127.0.0.1:{self.http.server_address[1]}/")
+                self.assertEqual(run.returncode, 7, run.stderr)  # curl: could not connect
+                self.assertTrue(proxy.saw("methods refused"))
+                self.assertEqual(run.stderr.count(b"morvil: proxy server 127.0.0.1"), 1, run.stderr)
+
+    def test_running_program_follows_start_a_new_proxy_and_stop(self):
+        probe = subprocess.Popen(
+            [sys.executable, "-c", ROUTE_PROBE.replace("PORT", str(self.ports.getsockname()[1]))],
+            env=self.env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.addCleanup(probe.stdout.close)
+        self.addCleanup(probe.wait)
+        self.addCleanup(probe.stdin.close)
+
+        def route():
+            probe.stdin.write("\n")
+            probe.stdin.flush()
+            return probe.stdout.readline().strip()
+
+        # Started while morvil does not run: direct.
+        self.assertEqual(route(), "direct")
+        # Start: its next connections go through the proxy.
+        self.serve(PYTHON_NAME)
+        self.assertTrue(wait_until(lambda: route() == "proxied", timeout=5))
+        self.assertTrue(self.proxy.saw(f"connect {TOKEN} 127.0.0.1 {self.ports.getsockname()[1]}"))
+        # Another proxy server: the next connections take it.
+        other = Proxy(auth="none")
+        self.addCleanup(other.close)
+        self.stop_serving()
+        self.serve(PYTHON_NAME, proxy=other, token="")
+        self.assertTrue(wait_until(
+            lambda: route() == "proxied" and any(l.startswith("connect -") for l in other.lines),
+            timeout=5))
+        # Stop (the program is no longer listed): direct again.
+        self.stop_serving()
+        self.serve("curl", proxy=other, token="")
+        self.assertTrue(wait_until(lambda: route() == "direct", timeout=5))
 
 
 if __name__ == "__main__":

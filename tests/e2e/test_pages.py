@@ -6,14 +6,16 @@ setting, the backend service bootstrap."""
 import configparser
 import os
 import re
+import shutil
 import subprocess
 
-from harness import E2ETest, wait_until
+from harness import BIN_DIR, E2ETest, wait_until
 from test_tray import OnPrivateBusTest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
-# Runs the steps one after another, 400 ms apart, recording what the page shows after each.
+# Runs the steps one after another, 400 ms apart, recording what the page shows after each; a step
+# that returns false (waiting for a file the test makes) is tried again.
 DRIVER = """
 <script>
 window.addEventListener('load', function () {
@@ -29,11 +31,16 @@ window.addEventListener('load', function () {
     window.external.WriteFileContent(window.external.GetAppCurrentPath() + '/seen.json',
                                      JSON.stringify(seen));
   }
+  function exists(name) {
+    return window.external.FileExists(window.external.GetAppCurrentPath() + '/' + name);
+  }
   var steps = STEPS;
   var i = 0;
+  // A step that returns false is tried again a little later.
   (function next() {
     if (i >= steps.length) { look('done'); return; }
-    steps[i++]();
+    if (steps[i]() === false) { setTimeout(next, 100); return; }
+    i++;
     setTimeout(next, 400);
   })();
 });
@@ -122,6 +129,43 @@ class PagesTest(E2ETest):
         ini = self.ini(m)
         self.assertEqual((ini["acc"]["processes"], ini["acc"]["enabled"]), ("game.exe", "0"))
         self.assertEqual(self.ask(m, "RequestAcc,1,/x/game.exe"), ["0,10.0.0.2,1080,t"])
+
+    def service_connections(self, m):
+        """How many connections the program holds to the backend service."""
+        lines = subprocess.run(["ss", "-xpnH"], capture_output=True, text=True).stdout.splitlines()
+        # Each line: type state recv-q send-q [local] inode peer peer-inode users:(...), where a
+        # client socket has "*" as its local name and a served one its listener's.
+        served = {f[-4] for f in (line.split() for line in lines)
+                  if len(f) >= 8 and '"morvil-backend-"' in f[-1]}
+        pid = f"pid={m.procs[0].pid},"
+        return sum(1 for f in (line.split() for line in lines)
+                   if len(f) >= 8 and f[-2] in served and pid in f[-1])
+
+    def test_start_after_a_refused_start_works(self):
+        # The first start: the installer finds no network-stack library beside it and fails, so
+        # the service answers with its exit code.
+        m = self.start([
+            "type('program', 'game.exe'); click('add-program');",
+            "type('server', '10.0.0.3'); type('port', '1080'); type('token', '');"
+            "click('save-proxy');",
+            "click('toggle');",
+            "look('refused');",
+            "return exists('sorvan_lsp.so');",
+            "click('toggle');",
+            "look('started');",
+        ], programs=("Caddow.exe", "pellix.exe", "morvil-backend-service"))
+        self.addCleanup(subprocess.run, ["pkill", "-f", os.path.join(m.root, "morvil-backend")])
+        self.assertTrue(wait_until(lambda: "refused" in (m.result("seen.json") or {}), timeout=40))
+        self.assertEqual(m.result("seen.json")["refused"]["status"], "Acceleration could not start")
+        # The page closed what the refused start left open.
+        self.assertTrue(wait_until(lambda: self.service_connections(m) == 0, timeout=10))
+        shutil.copy2(os.path.join(BIN_DIR, "sorvan_lsp.so"), m.root)
+        self.assertTrue(wait_until(lambda: "done" in (m.result("seen.json") or {}), timeout=40))
+        seen = m.result("seen.json")
+        self.assertEqual(seen["started"]["status"], "Accelerating", seen["started"])
+        self.assertEqual(self.ini(m)["acc"]["enabled"], "1")
+        # Without a token the proxy is used without authentication.
+        self.assertEqual(self.ask(m, "RequestAcc,1,C:\\Games\\game.exe"), ["1,10.0.0.3,1080,"])
 
     def test_system_proxy_switch(self):
         m = self.start([

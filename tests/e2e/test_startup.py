@@ -44,8 +44,9 @@ class StartupTest(E2ETest):
         self.assertEqual((info.x, info.y), (760, 390))
         self.assertEqual(m.shape_extents(wid), (0, 0, 400, 300))
 
-    def test_window_turns_opaque_only_after_layout(self):
-        # The page's load waits for a slow image, so the window sits transparent meanwhile.
+    def test_nothing_of_the_window_is_seen_before_its_layout(self):
+        # The page's load waits for a slow image, so the window waits for its layout meanwhile.
+        # There is no compositor here: a transparent window would be seen whole.
         server = PageServer({}, delay=3.0)
         self.addCleanup(server.close)
         m = self.morvil({"index.html": page(
@@ -55,18 +56,17 @@ class StartupTest(E2ETest):
         wid = m.find_client()
         self.assertIsNotNone(wid)
         samples = []
-        deadline = time.monotonic() + 6
+        deadline = time.monotonic() + 8
         while time.monotonic() < deadline:
             info = m.info(wid)
             if not info.viewable:
-                continue  # being created: what matters is what a person could see
+                continue
             samples.append(((info.width, info.height), m.opacity(wid)))
             if samples[-1] == ((300, 200), None):
                 break
-        self.assertIn(((1920, 1080), 0.0), samples, f"never seen transparent at 1920 x 1080: {samples}")
+        self.assertTrue(samples, "never shown")
         self.assertEqual(samples[-1], ((300, 200), None), "never laid out and opaque")
-        self.assertFalse([s for s in samples if s[1] is None and s[0] != (300, 200)],
-                         "opaque before the layout")
+        self.assertFalse([s for s in samples if s[0] != (300, 200)], "seen before the layout")
 
     def test_remote_page_keeps_its_size_and_is_clipped_to_its_container(self):
         server = PageServer({"/remote.html": page(
@@ -83,7 +83,8 @@ class StartupTest(E2ETest):
         m.start()
         wid = m.find_window("Remote")
         self.assertIsNotNone(wid)
-        info = m.info(wid)
+        info = wait_until(lambda: (lambda i: i if i.viewable else None)(m.info(wid)))
+        self.assertIsNotNone(info, "never shown")
         self.assertEqual((info.width, info.height), (1920, 1080))
         self.assertEqual(m.shape_extents(wid), (70, 50, 320, 240))
         # The container, not the window, is centred.
@@ -112,16 +113,15 @@ class TrayAndSecondStartTest(E2ETest):
         m.start("tray")
         wid = m.find_client()
         self.assertIsNotNone(wid)
+        # Never mapped, not even transparent (without a compositor that would show it), until
+        # the start is over: laid out, titled and opaque.
         seen = []
-        deadline = time.monotonic() + 3.0
-        while time.monotonic() < deadline:
-            before = m.info(wid).viewable
-            sample = (m.opacity(wid), m.prop(wid, "_NET_WM_STATE"))
-            seen.append((before and m.info(wid).viewable, *sample))
-        # Whenever it was mapped it was fully transparent and had no taskbar button.
-        shown = [s for s in seen if s[0]]
-        self.assertTrue(all(op == 0.0 and "SKIP_TASKBAR" in st for _, op, st in shown), shown)
-        self.assertFalse(m.info(wid).viewable)
+
+        def started():
+            seen.append(m.info(wid).viewable)
+            return m.opacity(wid) is None and PRODUCT in m.prop(wid, "WM_NAME")
+        self.assertTrue(wait_until(started, interval=0.01), "the start never ended")
+        self.assertFalse(any(seen) or m.info(wid).viewable, "the window was shown")
         self.assertEqual(m.run_x("xprop", "-id", wid, "WM_NAME").split("=")[1].strip(),
                          f'"{PRODUCT}"')
 

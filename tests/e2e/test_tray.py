@@ -115,6 +115,23 @@ class TrayOnTheDesktopTest(OnPrivateBusTest):
                             timeout=10)
         self.assertTrue(closed, self.bus.lines())
 
+    def test_context_menu_opens_the_menu_at_the_pointer(self):
+        m = self.morvil({"probe.js": "@probe.js", "index.html": TRAY_PAGE})
+        m.start()
+        self.assertIsNotNone(m.result())
+        item = wait_until(lambda: [l.split("\t")[2] for l in self.bus.lines()
+                                   if l.startswith("item\t")])
+        self.assertTrue(item, self.bus.lines())
+        m.xdotool("mousemove", 700, 300)
+        self.bus.call(item[0], "/StatusNotifierItem", "org.kde.StatusNotifierItem.ContextMenu",
+                      "700", "300")
+        menu = m.popup_menu()
+        self.assertIsNotNone(menu, "no menu opened")
+        info = m.info(menu)
+        self.assertTrue(abs(info.x - 700) < 50 and abs(info.y - 300) < 50, info.text)
+        m.xdotool("key", "Down", "Down", "Return")
+        self.assertEqual(m.result("event.json"), {"event": [1002, 0]})
+
     def test_icon_and_balloon_go_when_the_program_ends(self):
         m = self.morvil({"probe.js": "@probe.js", "index.html": page("""
             ext.ShowTray('T', 'A,1'); ext.ShowTip('t', 'x', 60000); probe.save();

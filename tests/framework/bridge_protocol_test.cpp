@@ -62,3 +62,15 @@ TEST(BridgeProtocolTest, RepliesEncodeTheirType) {
   EXPECT_EQ(EncodeBridgeReply(ScriptResult(true)), "b1");
   EXPECT_EQ(EncodeBridgeError(E_ACCESSDENIED, u"no"), "e-2147024891\n\"no\"");
 }
+
+// The layout's replies: arrays of strings and numbers as JSON.stringify writes them.
+TEST(BridgeProtocolTest, JsonArraysOfStringsAndNumbers) {
+  EXPECT_EQ(ParseJsonArray("[]"), std::vector<Text>{});
+  EXPECT_EQ(ParseJsonArray("[0,12.5,-3,\"a,\\\"]b\",\"\"]"),
+            (std::vector<Text>{u"0", u"12.5", u"-3", u"a,\"]b", u""}));
+  EXPECT_EQ(ParseJsonArray(" [ \"x\" , 1e3 ] "), (std::vector<Text>{u"x", u"1e3"}));
+  for (const char* bad : {"", "[", "[1,]", "[1 2]", "[null]", "[[1]]", "{}", "[\"a]", "[1]x"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(ParseJsonArray(bad));
+  }
+}

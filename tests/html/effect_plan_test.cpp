@@ -6,16 +6,31 @@
 
 namespace {
 
+std::vector<double> AllSteps(uint32_t duration, uint32_t interval) {
+  std::vector<double> steps;
+  EffectStepClock clock(duration, interval);
+  while (auto t = clock.Next()) steps.push_back(*t);
+  EXPECT_FALSE(clock.Next());  // over stays over
+  return steps;
+}
+
 TEST(EffectStepsTest, AccumulatedFractionDecidesTheStepCount) {
-  EXPECT_EQ(EffectStepFractions(300, 30).size(), 11u);  // ten additions of 0.1 stay below 1
-  EXPECT_EQ(EffectStepFractions(1000, 40).size(), 25u);
-  EXPECT_EQ(EffectStepFractions(500, 25).size(), 20u);
-  EXPECT_EQ(EffectStepFractions(100, 100), std::vector<double>{0.0});
-  EXPECT_EQ(EffectStepFractions(100, 500), std::vector<double>{0.0});
-  EXPECT_TRUE(EffectStepFractions(300, 0).empty());
-  EXPECT_TRUE(EffectStepFractions(0, 30).empty());
+  EXPECT_EQ(AllSteps(300, 30).size(), 11u);  // ten additions of 0.1 stay below 1
+  EXPECT_EQ(AllSteps(1000, 40).size(), 25u);
+  EXPECT_EQ(AllSteps(500, 25).size(), 20u);
+  EXPECT_EQ(AllSteps(100, 100), std::vector<double>{0.0});
+  EXPECT_EQ(AllSteps(100, 500), std::vector<double>{0.0});
+  EXPECT_TRUE(AllSteps(300, 0).empty());
+  EXPECT_TRUE(AllSteps(0, 30).empty());
   // A negative number is read as a huge unsigned one: one step, not a loop or a crash.
-  EXPECT_EQ(EffectStepFractions(300, static_cast<uint32_t>(-1)).size(), 1u);
+  EXPECT_EQ(AllSteps(300, static_cast<uint32_t>(-1)).size(), 1u);
+}
+
+TEST(EffectStepsTest, StepsOfAnEndlessDurationComeOneByOne) {
+  EffectStepClock clock(static_cast<uint32_t>(-1), 10);  // "-1": 4294967295 ms
+  EXPECT_EQ(clock.Next(), 0.0);
+  EXPECT_DOUBLE_EQ(*clock.Next(), 10.0 / 4294967295.0);
+  EXPECT_DOUBLE_EQ(*clock.Next(), 20.0 / 4294967295.0);
 }
 
 TEST(EffectPlacementTest, CornersAlignWindowEdgesAndBoxEdges) {

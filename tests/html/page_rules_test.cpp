@@ -20,6 +20,10 @@ TEST(PageUrlTest, RelativeUrlsResolveAgainstTheBase) {
       {u"www.example.com", u"/opt/morvil", u"www.example.com"},
       {u"morvil.exe/2110", u"/opt/morvil", u"res:///opt/morvil/morvil.exe/2110"},
       {u"page.html", u"http://host/dir", u"http://host/dir/page.html"},
+      // A folder name is escaped where URL syntax would read it otherwise; a URL base is not.
+      {u"res/index.html", u"/opt/a#b?c%d e", u"file:///opt/a%23b%3Fc%25d%20e/res/index.html"},
+      {u"res/index.html", u"/opt/caf\u00e9", u"file:///opt/caf%C3%A9/res/index.html"},
+      {u"popup.html?x=1", u"file:///opt/a%23b/res", u"file:///opt/a%23b/res/popup.html?x=1"},
   };
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(i);
@@ -54,6 +58,9 @@ TEST(PageUrlTest, LocalPages) {
   EXPECT_TRUE(IsLocalPageUrl(u"C:\\page.html"));
   EXPECT_FALSE(IsLocalPageUrl(u"http://127.0.0.1/page.html"));
   EXPECT_FALSE(IsLocalPageUrl(u"https://host/"));
+  EXPECT_TRUE(IsRemotePageUrl(u"http://127.0.0.1/page.html"));
+  EXPECT_TRUE(IsRemotePageUrl(u"https://host/"));
+  EXPECT_FALSE(IsRemotePageUrl(u"file:///opt/morvil/res/index.html"));
   EXPECT_FALSE(IsLocalPageUrl(u"c"));
 }
 

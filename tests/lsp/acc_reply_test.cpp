@@ -42,9 +42,8 @@ TEST(AccReplyTest, AcceleratedReply) {
 TEST(AccReplyTest, RepliesThatDoNotAccelerate) {
   for (const char16_t* text :
        {u"0,10.0.0.1,8080,token", u"0,,,", u"1,10.0.0.1,8080", u"1,,8080,token",
-        u"1,10.0.0.1,8080,", u"1,10.0.0.1,0,token", u"1,10.0.0.1,65536,token",
-        u"1,10.0.0.1,80a,token", u"1,10.0.0.1,,token", u"11,10.0.0.1,8080,token", u"",
-        u"1,10.0.0.1,8080,to\xd800ken"}) {
+        u"1,10.0.0.1,0,token", u"1,10.0.0.1,65536,token", u"1,10.0.0.1,80a,token",
+        u"1,10.0.0.1,,token", u"11,10.0.0.1,8080,token", u"", u"1,10.0.0.1,8080,to\xd800ken"}) {
     SCOPED_TRACE(ToUtf8(text));
     AccReply reply;
     reply.accelerate = true;
@@ -53,6 +52,10 @@ TEST(AccReplyTest, RepliesThatDoNotAccelerate) {
   }
   // SOCKS5 carries at most 255 bytes of username and password.
   AccReply reply;
+  // Without a token the proxy is used without authentication.
+  EXPECT_TRUE(ParseAccReply(Utf16(u"1,10.0.0.1,8080,"), reply));
+  EXPECT_TRUE(reply.accelerate);
+  EXPECT_EQ(reply.token_size, 0u);
   EXPECT_TRUE(ParseAccReply(Utf16(u"1,h,1," + Text(255, u'x')), reply));
   EXPECT_FALSE(ParseAccReply(Utf16(u"1,h,1," + Text(256, u'x')), reply));
 }

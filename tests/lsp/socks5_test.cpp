@@ -35,8 +35,10 @@ std::vector<uint8_t> Bytes(std::span<const uint8_t> b, size_t n) {
 
 TEST(Socks5Test, ClientMessagesAreByteExact) {
   uint8_t out[600];
-  ASSERT_EQ(socks5::BuildGreeting(out), 3u);
-  EXPECT_EQ(Bytes(out, 3), (std::vector<uint8_t>{5, 1, 2}));
+  ASSERT_EQ(socks5::BuildGreeting(out, true), 4u);
+  EXPECT_EQ(Bytes(out, 4), (std::vector<uint8_t>{5, 2, 2, 0}));
+  ASSERT_EQ(socks5::BuildGreeting(out, false), 3u);
+  EXPECT_EQ(Bytes(out, 3), (std::vector<uint8_t>{5, 1, 0}));
 
   ASSERT_EQ(socks5::BuildAuthRequest(out, "ab", "xyz"), 8u);
   EXPECT_EQ(Bytes(out, 8), (std::vector<uint8_t>{1, 2, 'a', 'b', 3, 'x', 'y', 'z'}));
@@ -70,10 +72,17 @@ TEST(Socks5Test, RefusesWhatCannotBeSent) {
 
 TEST(Socks5Test, MethodAndAuthAnswers) {
   const uint8_t chose_password[] = {5, 2}, no_method[] = {5, 0xff}, chose_none[] = {5, 0};
-  EXPECT_EQ(socks5::ParseMethodChoice(chose_password), socks5::Parse::kOk);
-  EXPECT_EQ(socks5::ParseMethodChoice(no_method), socks5::Parse::kMalformed);
-  // A server that picks "no authentication" was not offered it: refused, not trusted.
-  EXPECT_EQ(socks5::ParseMethodChoice(chose_none), socks5::Parse::kMalformed);
+  uint8_t chosen = 0xbd;
+  EXPECT_EQ(socks5::ParseMethodChoice(chose_password, true, &chosen), socks5::Parse::kOk);
+  EXPECT_EQ(chosen, 2);
+  EXPECT_EQ(socks5::ParseMethodChoice(chose_none, true, &chosen), socks5::Parse::kOk);
+  EXPECT_EQ(chosen, 0);
+  EXPECT_EQ(socks5::ParseMethodChoice(chose_none, false, &chosen), socks5::Parse::kOk);
+  // A server that picks username/password without a token was not offered it: refused.
+  chosen = 0xbd;
+  EXPECT_EQ(socks5::ParseMethodChoice(chose_password, false, &chosen), socks5::Parse::kMalformed);
+  EXPECT_EQ(socks5::ParseMethodChoice(no_method, true, &chosen), socks5::Parse::kMalformed);
+  EXPECT_EQ(chosen, 0xbd);
   EXPECT_EQ(socks5::ParseMethodChoice(std::span(chose_password, 1)), socks5::Parse::kIncomplete);
   const uint8_t ok[] = {1, 0}, denied[] = {1, 1};
   EXPECT_EQ(socks5::ParseAuthStatus(ok), socks5::Parse::kOk);

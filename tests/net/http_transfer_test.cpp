@@ -57,6 +57,20 @@ TEST_F(HttpTransferTest, DownloadStoresWholeBodiesOfEveryFraming) {
   }
 }
 
+// A download to a symbolic link replaces the file it names, which keeps its permissions.
+TEST_F(HttpTransferTest, DownloadWritesThroughASymbolicLink) {
+  fs::path target = dir_ / "real.bin";
+  WriteFile(target, "old content");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink("real.bin", dir_ / "link.bin");
+  ASSERT_TRUE(
+      TheHttpFile().DownLoadFile(T(server_.http("/bytes/1000")), T((dir_ / "link.bin").string())));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.bin"));
+  EXPECT_EQ(ReadWholeFile(target), Pattern(1000));
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
 TEST_F(HttpTransferTest, DownloadFollowsRedirectsAndTakesBackslashPaths) {
   fs::path target = dir_ / "r.bin";
   Text path = T(dir_.string()) + u"\\r.bin";

@@ -202,12 +202,15 @@ TEST_F(RegistryStoreTest, WriterKilledMidWriteKeepsEveryCommittedValue) {
       }
     }
     close(fds[1]);
+    // The kill comes at a varying moment after the writer's first commit (on a loaded machine
+    // that first commit alone can take longer than the whole delay).
+    int committed = -1, i = 0;
+    if (read(fds[0], &i, sizeof i) == sizeof i) committed = i;
     usleep(20000 + round * 7000);
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status)) << "writer stopped by itself: " << WEXITSTATUS(status);
-    int committed = -1, i = 0;
     while (read(fds[0], &i, sizeof i) == sizeof i) committed = i;
     close(fds[0]);
     ASSERT_GE(committed, next) << "round " << round << " committed nothing";

@@ -11,6 +11,7 @@
 #include "base/unique_fd.h"
 #include "services/page_path.h"
 #include "support/temp_home.h"
+#include "support/without_privileges.h"
 
 namespace fs = std::filesystem;
 
@@ -106,6 +107,45 @@ TEST_F(FileMethodsTest, WriteFileContentKeepsModeAndFollowsLinks) {
   EXPECT_FALSE(WriteFileContent(T("ro"), u"changed"));
   EXPECT_EQ(Read("ro"), "read-only");
   EXPECT_FALSE(WriteFileContent(FromUtf8(home_.root()), u"x"));  // a directory
+}
+
+ino_t InodeOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// Where a replacement would lose something, the file is written in place: in a folder the user
+// may not write, a file with further hard links, someone else's file the user may write.
+TEST_F(FileMethodsTest, WriteFileContentWritesInPlaceWhereReplacingWouldLose) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to set up folders and owners";
+  fs::create_directory(P("locked"));
+  Write("locked/f", "old");
+  const ino_t inode = InodeOf(P("locked/f"));
+  chmod(P("locked").c_str(), 0555);
+  EXPECT_TRUE(RunWithoutPrivileges([&] { return WriteFileContent(T("locked/f"), u"new"); }));
+  EXPECT_EQ(Read("locked/f"), "new");
+  EXPECT_EQ(InodeOf(P("locked/f")), inode);
+  // Text that cannot be converted leaves the file as it was there too; no new file can be made.
+  EXPECT_FALSE(RunWithoutPrivileges(
+      [&] { return WriteFileContent(T("locked/f"), Text(u"x") + char16_t(0xD800)); }));
+  EXPECT_EQ(Read("locked/f"), "new");
+  EXPECT_FALSE(RunWithoutPrivileges([&] { return WriteFileContent(T("locked/g"), u"x"); }));
+
+  Write("linked", "old");
+  fs::create_hard_link(P("linked"), P("other-name"));
+  ASSERT_TRUE(WriteFileContent(T("linked"), u"both names"));
+  EXPECT_EQ(Read("other-name"), "both names");
+
+  Write("theirs", "old");
+  ASSERT_EQ(chown(P("theirs").c_str(), 65534, 65534), 0);
+  chmod(P("theirs").c_str(), 0666);
+  EXPECT_TRUE(RunWithoutPrivileges([&] { return WriteFileContent(T("theirs"), u"shared"); }));
+  EXPECT_EQ(Read("theirs"), "shared");
+  struct stat st {};
+  ASSERT_EQ(stat(P("theirs").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 0777, 0666u);
 }
 
 TEST_F(FileMethodsTest, DeleteAndMoveFiles) {

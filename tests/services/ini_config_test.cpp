@@ -10,6 +10,7 @@
 #include "services/base_ini_file.h"
 #include "services/file_methods.h"
 #include "support/temp_home.h"
+#include "support/without_privileges.h"
 
 namespace fs = std::filesystem;
 
@@ -44,6 +45,19 @@ TEST_F(IniConfigTest, ReadingAMissingFileCreatesNothingWritingCreatesIt) {
   EXPECT_EQ(ReadConfig(T("a.ini"), u"S", u"other"), u"");
   EXPECT_EQ(ReadConfig(T("a.ini"), u"Other", u"k"), u"");
   EXPECT_FALSE(WriteConfig(T("missing/a.ini"), u"S", u"k", u"v"));
+}
+
+// A settings file the user may write, in a folder the user may not: written in place.
+TEST_F(IniConfigTest, WriteConfigWritesAFileInAFolderThatCannotBeWritten) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to set up the folder";
+  fs::create_directory(P("shared"));
+  TempHome::WriteAll(P("shared/a.ini"), "[S]\nk=old\n");
+  chmod(P("shared").c_str(), 0555);
+  EXPECT_TRUE(
+      RunWithoutPrivileges([&] { return WriteConfig(T("shared/a.ini"), u"S", u"k", u"new"); }));
+  EXPECT_EQ(TempHome::ReadAll(P("shared/a.ini")), "[S]\nk=new\n");
+  EXPECT_FALSE(
+      RunWithoutPrivileges([&] { return WriteConfig(T("shared/b.ini"), u"S", u"k", u"v"); }));
 }
 
 // A value reads back through a 1024-unit buffer: its first 1023 units.

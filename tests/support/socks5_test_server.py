@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Loopback SOCKS5 server for the network-stack tests (RFC 1928 with RFC 1929 authentication).
 
-Accepts only username/password authentication with --user and --password; serves CONNECT and
-UDP ASSOCIATE for IPv4 and IPv6. Prints its port on the first line of stdout, then one line per
+Authentication (--auth): "password" (the default) accepts only username/password, checked against
+--user and --password; "none" accepts only no authentication (its events name the user "-");
+"refuse" accepts no method at all. Serves CONNECT and UDP ASSOCIATE for IPv4 and IPv6. Prints its port on the first line of stdout, then one line per
 event, flushed at once:
-  auth ok USER / auth refused USER
+  auth ok USER / auth refused USER / methods refused
   connect USER HOST PORT / connect-failed USER HOST PORT
   udp-associate USER RELAYPORT
   udp USER HOST PORT BYTES   (a datagram relayed out)
@@ -114,19 +115,24 @@ def handle(conn, args):
     try:
         version, count = read_exactly(conn, 2)
         methods = read_exactly(conn, count)
-        if version != 5 or 2 not in methods:
+        wanted = {"password": 2, "none": 0}.get(args.auth)
+        if version != 5 or wanted is None or wanted not in methods:
+            log("methods refused")
             conn.sendall(b"\x05\xff")
             return
-        conn.sendall(b"\x05\x02")
-        read_exactly(conn, 1)
-        user = read_exactly(conn, read_exactly(conn, 1)[0]).decode("utf-8", "replace")
-        password = read_exactly(conn, read_exactly(conn, 1)[0]).decode("utf-8", "replace")
-        if user != args.user or password != args.password:
-            log("auth refused", user)
-            conn.sendall(b"\x01\x01")
-            return
-        conn.sendall(b"\x01\x00")
-        log("auth ok", user)
+        conn.sendall(bytes([5, wanted]))
+        if wanted == 2:
+            read_exactly(conn, 1)
+            user = read_exactly(conn, read_exactly(conn, 1)[0]).decode("utf-8", "replace")
+            password = read_exactly(conn, read_exactly(conn, 1)[0]).decode("utf-8", "replace")
+            if user != args.user or password != args.password:
+                log("auth refused", user)
+                conn.sendall(b"\x01\x01")
+                return
+            conn.sendall(b"\x01\x00")
+            log("auth ok", user)
+        else:
+            user = "-"
         _, command, _ = read_exactly(conn, 3)
         host, port = read_address(conn)
         if command == 1:
@@ -154,8 +160,9 @@ def handle(conn, args):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--user", required=True)
-    parser.add_argument("--password", required=True)
+    parser.add_argument("--auth", choices=("password", "none", "refuse"), default="password")
+    parser.add_argument("--user", default="")
+    parser.add_argument("--password", default="")
     parser.add_argument("--bind", default="127.0.0.1")
     args = parser.parse_args()
     family = socket.AF_INET6 if ":" in args.bind else socket.AF_INET

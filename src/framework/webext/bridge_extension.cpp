@@ -11,11 +11,35 @@
 #include <cstring>
 #include <string>
 
+#include "framework/bridge_protocol.h"
 #include "framework/bridge_socket.h"
 
 namespace {
 
 int g_socket = -1;
+WebKitWebExtension* g_extension = nullptr;
+// A world of our own in every frame, where page script cannot change what the DOM reports.
+WebKitScriptWorld* g_inspection_world = nullptr;
+
+// For a frame whose document has no address of its own (about:blank, about:srcdoc), the address
+// of the nearest ancestor it may script, that is, whose origin it shares: the document the frame
+// was built by and counts as. Walking up stops with "" at an ancestor of another origin (the
+// browser refuses the access) and at the top without an addressed ancestor, so a frame a remote
+// page built, or a sandboxed one, never passes for the local page.
+constexpr char kEffectiveUrlScript[] = R"JS(
+(function () {
+  var w = window;
+  try {
+    while (/^about:(blank|srcdoc)([?#]|$)/.test(w.location.href)) {
+      if (w === w.parent) return '';
+      w = w.parent;
+    }
+    return String(w.location.href);
+  } catch (e) {
+    return '';
+  }
+})()
+)JS";
 
 // The page-side half: `window.external` is a proxy whose every member is a function that
 // encodes its arguments, calls the host and decodes the answer (or throws an Error whose
@@ -88,17 +112,65 @@ std::string JsonString(const char* utf8) {
   return out + "\"";
 }
 
+// The address the host judges the calling frame by.
+std::string FrameUrlForHost(WebKitFrame* frame) {
+  const char* uri = webkit_frame_get_uri(frame);
+  if (!uri || g_ascii_strncasecmp(uri, "about:", 6) != 0) return uri ? uri : "";
+  JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, g_inspection_world);
+  JSCValue* value = jsc_context_evaluate(context, kEffectiveUrlScript, -1);
+  std::string url;
+  if (value && jsc_value_is_string(value) && !jsc_context_get_exception(context)) {
+    char* text = jsc_value_to_string(value);
+    url = text ? text : "";
+    g_free(text);
+  }
+  jsc_context_clear_exception(context);
+  g_clear_object(&value);
+  g_object_unref(context);
+  return url;
+}
+
+// Runs a script of the host's in the page's main frame (the host lays the window out while the
+// page waits in a call) and gives its value as JSON; empty when it failed.
+std::string EvaluateForHost(uint64_t page_id, const std::string& script) {
+  WebKitWebPage* page = g_extension ? webkit_web_extension_get_page(g_extension, page_id) : nullptr;
+  // The frame API is deprecated in favour of one this version of the library does not offer.
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  WebKitFrame* frame = page ? webkit_web_page_get_main_frame(page) : nullptr;
+  JSCContext* context = frame ? webkit_frame_get_js_context(frame) : nullptr;
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  if (!context) return std::string();
+  JSCValue* value =
+      jsc_context_evaluate(context, script.data(), static_cast<gssize>(script.size()));
+  std::string json;
+  if (jsc_context_get_exception(context)) {
+    jsc_context_clear_exception(context);
+  } else if (char* text = value ? jsc_value_to_json(value, 0) : nullptr) {
+    json = text;
+    g_free(text);
+  }
+  g_clear_object(&value);
+  g_object_unref(context);
+  return json;
+}
+
 char* CallHost(const char* request, gpointer data) {
   auto* call = static_cast<FrameCall*>(data);
-  const char* uri = webkit_frame_get_uri(call->frame);
-  std::string message = std::to_string(call->page_id) + "\n" + JsonString(uri ? uri : "") + "\n" +
+  std::string uri = FrameUrlForHost(call->frame);
+  std::string message = std::to_string(call->page_id) + "\n" + JsonString(uri.c_str()) + "\n" +
                         (request ? request : "");
   if (g_socket < 0 || !SendBridgeMessage(g_socket, message)) {
     return g_strdup("e-2147467259\n\"The host is not reachable\"");
   }
-  std::optional<std::string> reply = ReceiveBridgeMessage(g_socket);
-  if (!reply) return g_strdup("e-2147467259\n\"The host is not reachable\"");
-  return g_strdup(reply->c_str());
+  for (;;) {
+    std::optional<std::string> reply = ReceiveBridgeMessage(g_socket);
+    if (!reply) return g_strdup("e-2147467259\n\"The host is not reachable\"");
+    if (reply->empty() || reply->front() != kBridgeQuery) return g_strdup(reply->c_str());
+    // Not the reply yet: the host asks something of the page first.
+    if (!SendBridgeMessage(g_socket,
+                           kBridgeAnswer + EvaluateForHost(call->page_id, reply->substr(1))))
+      return g_strdup("e-2147467259\n\"The host is not reachable\"");
+  }
 }
 
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
@@ -124,7 +196,8 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
 }  // namespace
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
-    WebKitWebExtension*, const GVariant* user_data) {
+    WebKitWebExtension* extension, const GVariant* user_data) {
+  g_extension = extension;
   const char* path = nullptr;
   const char* secret = nullptr;
   g_variant_get(const_cast<GVariant*>(user_data), "(&s&s)", &path, &secret);
@@ -140,6 +213,7 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
       ::close(fd);
     }
   }
+  g_inspection_world = webkit_script_world_new();
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
                    G_CALLBACK(OnWindowObjectCleared), nullptr);
 }

@@ -17,6 +17,9 @@ ReportInstance<char> library_reports(ReportInstance<char>::Defaults{
     .analyticsUrl = ConfiguredAnalyticsUrl(),
     .trackingId = "UA-13572468-1",
     .userAgent = "Quillet",
+    // Loaded into programs not our own: no desktop resolver, no session bus, no threads of
+    // GLib's left behind in them.
+    .proxySource = InternetSession::ProxySource::kEnvironment,
 });
 
 }  // namespace
