@@ -78,10 +78,10 @@ static void print_error(const char* what, int error) {
 
 static void set_timeout(sock_t fd) {
 #ifdef _WIN32
-  DWORD ms = 10000;
+  DWORD ms = 4000;
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, (const char*)&ms, sizeof ms);
 #else
-  struct timeval tv = {10, 0};
+  struct timeval tv = {4, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 #endif
 }
@@ -126,12 +126,17 @@ static void udp(const char* host, const char* port, int connected) {
   socklen_t length = sizeof from;
   int got = -1;
   set_timeout(fd);
+  /* Datagrams may be lost: up to three tries, as a program using UDP would retry. */
   if (connected) {
-    if (connect(fd, (struct sockaddr*)&peer, (int)peer_length) == 0 && send(fd, what, 4, 0) == 4)
-      got = recv(fd, reply, sizeof reply - 1, 0);
+    if (connect(fd, (struct sockaddr*)&peer, (int)peer_length) == 0)
+      for (int try = 0; try < 3 && got <= 0 && send(fd, what, 4, 0) == 4; ++try)
+        got = recv(fd, reply, sizeof reply - 1, 0);
     if (got > 0) got = getpeername(fd, (struct sockaddr*)&from, &length) == 0 ? got : -1;
-  } else if (sendto(fd, what, 3, 0, (struct sockaddr*)&peer, (int)peer_length) == 3) {
-    got = recvfrom(fd, reply, sizeof reply - 1, 0, (struct sockaddr*)&from, &length);
+  } else {
+    for (int try = 0; try < 3 && got <= 0; ++try) {
+      if (sendto(fd, what, 3, 0, (struct sockaddr*)&peer, (int)peer_length) != 3) break;
+      got = recvfrom(fd, reply, sizeof reply - 1, 0, (struct sockaddr*)&from, &length);
+    }
   }
   if (got > 0)
     print_peer(what, (struct sockaddr*)&from, reply);
