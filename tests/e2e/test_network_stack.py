@@ -146,8 +146,10 @@ class NetworkStackTest(unittest.TestCase):
              "acc.proxy_server=127.0.0.1", f"acc.proxy_port={proxy.port}",
              f"acc.proxy_token={token}"],
             env=self.env(preload=False), stdout=subprocess.PIPE, text=True)
-        # The server's own diagnostic lines may come first; they are drained afterwards.
-        self.assertTrue(wait_until(lambda: self.server.stdout.readline().strip() == "ready"))
+        # The server's own diagnostic lines may come first, and its thread's line of a failed read
+        # ends without a line break, so "ready" may follow it on one line; they are drained
+        # afterwards.
+        self.assertTrue(wait_until(lambda: self.server.stdout.readline().strip().endswith("ready")))
         threading.Thread(target=self.server.stdout.read, daemon=True).start()
 
     def env(self, preload=True):
