@@ -25,8 +25,9 @@ packages=(
   # The backend service's tests: socket activation (systemd-socket-activate), other users
   # (setpriv) and private mount namespaces (unshare).
   systemd util-linux
-  # The page tests look at a program's socket connections (ss).
-  iproute2
+  # The page tests look at a program's socket connections (ss); the network-stack tests run a
+  # Windows program they build under Wine.
+  iproute2 wine wine64 gcc-mingw-w64-x86-64
   # The browser's sandbox and the fuzz targets (clang's libFuzzer).
   bubblewrap xdg-dbus-proxy clang libfuzzer-14-dev
   # Kernel mode: rules, routes and namespaces; the Windows, static and Go programs of its tests.

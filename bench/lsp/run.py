@@ -95,7 +95,7 @@ def main():
                                    "acc.proxy_server=127.0.0.1", f"acc.proxy_port={proxy_port}",
                                    f"acc.proxy_token={TOKEN}"], env=base_env,
                                   stdout=subprocess.PIPE, text=True)
-        while server.stdout.readline().strip() != "ready":
+        while not server.stdout.readline().strip().endswith("ready"):
             pass
         threading.Thread(target=server.stdout.read, daemon=True).start()
 

@@ -1,5 +1,6 @@
 // The least a WebKitGTK program does to show a local page: one window, one view, shown with the
-// page's title once the page has loaded. The reference for morvil's start-up time.
+// page's title once the page has loaded. The reference for morvil's start-up time. With
+// --sandbox it runs its pages in WebKit's sandbox, as morvil does.
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
@@ -15,6 +16,12 @@ static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer w
 int main(int argc, char** argv) {
   gdk_set_allowed_backends("x11");
   gtk_init(&argc, &argv);
+  const bool sandbox = argc > 2 && g_strcmp0(argv[1], "--sandbox") == 0;
+  if (sandbox) {
+    webkit_web_context_set_sandbox_enabled(webkit_web_context_get_default(), TRUE);
+    --argc;
+    ++argv;
+  }
   if (argc < 2) return 2;
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_decorated(GTK_WINDOW(window), FALSE);

@@ -34,10 +34,10 @@ struct WindowSignals {
     // while it puts a new window in its frame, from places on the way. Without a manager, real
     // events are in screen coordinates and only others' moves (a tool's) make them differ.
     if (event->send_event || !x11::WindowManagerRuns()) {
-      if (w->requested_origin_ &&
-          (event->x != w->requested_origin_->first || event->y != w->requested_origin_->second) &&
-          event->send_event)
-        return FALSE;  // from before our last move
+      const bool before_our_move =
+          event->send_event && w->requested_origin_ &&
+          (event->x != w->requested_origin_->first || event->y != w->requested_origin_->second);
+      if (before_our_move) return FALSE;
       w->requested_origin_.reset();
       x = event->x;
       y = event->y;

@@ -112,12 +112,15 @@ void CBaseDHtmlDlg::BeforeScriptCall() {
   std::optional<std::string> state = QueryPageInCall(u"document.readyState");
   std::optional<Text> ready = state ? DecodeJsonString(*state) : std::nullopt;
   if (!ready || *ready == u"loading") return;  // not parsed yet: there is no container to fit
+  // A complete document (its load handlers run) is laid out as its completion will find it; an
+  // interactive one may still change as its images arrive, so its completion lays it out again.
+  const bool complete = *ready == u"complete";
   SetCurrentUrl(CommittedUrl());
   LayoutWith(
       GetCurrentUrl(),
       [this](const Text& script, JsonResult next) { next(QueryPageInCall(script)); },
-      [this] {
-        early_laid_out_document_ = DocumentSerial();
+      [this, complete] {
+        if (complete) early_laid_out_document_ = DocumentSerial();
         OnPageLaidOut();
       });
 }

@@ -83,8 +83,9 @@ size_t ProgramPath(char* out, size_t out_size) {
   if (n <= 0) return 0;
   exe[n] = '\0';
   if (!IsWineLoader(exe)) return ProgramPathToAsk(exe, nullptr, 0, out, out_size);
-  // The loader and the program come first; a longer command line is cut after them.
-  char cmdline[8192];
+  // The loader and the program come first; a longer command line is cut after them. The
+  // buffers stay small: this runs inside the program's connect, on whatever stack it has.
+  char cmdline[4096];
   ssize_t got = 0;
   int fd = ::open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
   if (fd >= 0) {

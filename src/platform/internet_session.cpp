@@ -123,11 +123,12 @@ bool IsConnectFailure(CURL* h, CURLcode rc) {
 
 }  // namespace
 
-// Every transfer has a handle of its own, made and dropped by Send(); what makes a later request
-// cheaper (open connections, name lookups, TLS sessions) lives in the session's share, so a thread
-// keeps nothing of the session's once its request is done. (A thread-local handle would pin the
-// report library in its host: a library whose threads hold thread-local objects is never
-// unloaded.)
+// Every transfer has a handle of its own, made and dropped by Send(); name lookups and TLS
+// sessions, which make a later request cheaper, live in the session's share, so a thread keeps
+// nothing of the session's once its request is done. (A thread-local handle would pin the report
+// library in its host: a library whose threads hold thread-local objects is never unloaded.)
+// Open connections are not shared: libcurl does not support sharing them between threads that
+// transfer at the same time, as the report workers do.
 struct InternetSession::Impl {
   std::string user_agent;
   std::string ca_file;
@@ -158,8 +159,7 @@ Result<std::shared_ptr<InternetSession>> InternetSession::Open(std::string user_
   curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Impl::Lock);
   curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Impl::Unlock);
   curl_share_setopt(share, CURLSHOPT_USERDATA, impl.get());
-  for (curl_lock_data data :
-       {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION})
+  for (curl_lock_data data : {CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION})
     curl_share_setopt(share, CURLSHOPT_SHARE, data);
   if (const char* ca = std::getenv("SSL_CERT_FILE"); ca && *ca) impl->ca_file = ca;
   return std::shared_ptr<InternetSession>(new InternetSession(std::move(impl)));

@@ -1,6 +1,6 @@
 // HTTP transfers over libcurl, standing in for the platform's Internet session.
 //
-// A session carries the user agent and the connection and name caches; it may be shared by
+// A session carries the user agent, name lookups and TLS sessions; it may be shared by
 // several threads, each Send() using its own transfer. Every request goes through the proxy that
 // the desktop's proxy resolver names for its URL (looked up per request, never on a thread that
 // runs the GLib main loop), or the environment's proxy for a session opened that way. Certificates

@@ -11,7 +11,9 @@ from test_pages import product_pages
 
 RECORD = ("var seen = window.seen || (window.seen = {});"
           "var entry = window.external.GetUserStartupPath() + '/Morvil Accelerator.desktop';"
-          "seen[NAME] = { checked: $('autostart').checked,"
+          "var panel = $('autostart').closest('section').getBoundingClientRect();"
+          "var page = document.querySelector('.container').getBoundingClientRect();"
+          "seen[NAME] = { checked: $('autostart').checked, visible: panel.bottom <= page.bottom,"
           "  entry: window.external.FileExists(entry) ?"
           "         window.external.ReadFileContent(entry) : null };"
           "window.external.WriteFileContent(window.external.GetAppCurrentPath() +"
@@ -50,12 +52,12 @@ class AutostartTest(E2ETest):
             "click('autostart');" + record("on"),
             "click('autostart');" + record("off"),
         ])
-        self.assertEqual(seen["initial"], {"checked": False, "entry": None})
+        self.assertEqual(seen["initial"], {"checked": False, "visible": True, "entry": None})
         self.assertTrue(seen["on"]["checked"])
         group = desktop_entry(seen["on"]["entry"])
         self.assertEqual(group["Type"], "Application")
         self.assertEqual(shlex.split(group["Exec"]), [os.path.join(m.root, "morvil"), "tray"])
-        self.assertEqual(seen["off"], {"checked": False, "entry": None})
+        self.assertEqual(seen["off"], {"checked": False, "visible": True, "entry": None})
         self.assertFalse(os.path.exists(entry))
 
     def test_an_entry_made_before_shows_as_on(self):

@@ -146,8 +146,10 @@ class NetworkStackTest(unittest.TestCase):
              "acc.proxy_server=127.0.0.1", f"acc.proxy_port={proxy.port}",
              f"acc.proxy_token={token}"],
             env=self.env(preload=False), stdout=subprocess.PIPE, text=True)
-        # The server's own diagnostic lines may come first; they are drained afterwards.
-        self.assertTrue(wait_until(lambda: self.server.stdout.readline().strip() == "ready"))
+        # The server's own diagnostic lines may come first, and its thread's line of a failed read
+        # ends without a line break, so "ready" may follow it on one line; they are drained
+        # afterwards.
+        self.assertTrue(wait_until(lambda: self.server.stdout.readline().strip().endswith("ready")))
         threading.Thread(target=self.server.stdout.read, daemon=True).start()
 
     def env(self, preload=True):
@@ -427,6 +429,62 @@ for _ in range(2):
         self.stop_serving()
         self.serve("curl", proxy=other, token="")
         self.assertTrue(wait_until(lambda: route() == "direct", timeout=5))
+
+    @unittest.skipUnless(shutil.which("wine") and shutil.which("x86_64-w64-mingw32-gcc"),
+                         "Wine and the mingw-w64 compiler are needed")
+    def test_windows_program_under_wine_is_asked_about_by_its_own_name(self):
+        source = os.path.join(self.scratch, "game.c")
+        with open(source, "w") as f:
+            f.write(WINDOWS_UDP_CLIENT)
+        prefix = os.path.join(self.scratch, "prefix")
+        drive = os.path.join(prefix, "drive_c")
+        os.makedirs(drive)
+        subprocess.run(["x86_64-w64-mingw32-gcc", "-o", os.path.join(drive, "game.exe"), source,
+                        "-lws2_32"], check=True)
+        env = dict(self.env(), WINEPREFIX=prefix, WINEDEBUG="-all", HOME=self.scratch)
+        self.addCleanup(self.end_wine, prefix, env)
+        self.serve("game.exe")
+        run = subprocess.run(["wine", "game.exe", str(self.udp.getsockname()[1])], cwd=drive,
+                             env=env, capture_output=True, text=True, timeout=240)
+        self.assertEqual(run.stdout.strip(), "answer ping", run.stderr)
+        self.assertTrue(self.proxy.saw(f"udp {TOKEN} 127.0.0.1 {self.udp.getsockname()[1]} 4"),
+                        self.proxy.lines)
+
+    def end_wine(self, prefix, env):
+        subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+        # The prefix's server directory, which Wine keeps under /tmp.
+        st = os.stat(prefix)
+        shutil.rmtree(f"/tmp/.wine-{os.getuid()}/server-{st.st_dev:x}-{st.st_ino:x}", True)
+        try:
+            os.rmdir(f"/tmp/.wine-{os.getuid()}")
+        except OSError:
+            pass
+
+
+# A Windows program that sends one datagram to 127.0.0.1:PORT and prints the answer.
+WINDOWS_UDP_CLIENT = r"""
+#include <winsock2.h>
+#include <stdio.h>
+#include <stdlib.h>
+int main(int argc, char** argv) {
+  WSADATA wsa;
+  if (argc != 2 || WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return 2;
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  struct sockaddr_in to = {0};
+  to.sin_family = AF_INET;
+  to.sin_port = htons((u_short)atoi(argv[1]));
+  to.sin_addr.s_addr = inet_addr("127.0.0.1");
+  DWORD timeout = 20000;
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char*)&timeout, sizeof timeout);
+  if (sendto(s, "ping", 4, 0, (struct sockaddr*)&to, sizeof to) != 4) return 1;
+  char buffer[64];
+  int n = recv(s, buffer, sizeof buffer - 1, 0);
+  if (n <= 0) return 1;
+  buffer[n] = 0;
+  printf("answer %s\n", buffer);
+  return 0;
+}
+"""
 
 
 if __name__ == "__main__":

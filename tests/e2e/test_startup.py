@@ -94,12 +94,16 @@ class StartupTest(E2ETest):
     def test_second_start_is_not_misled_by_a_tray_icon_of_the_same_name(self):
         # Without a desktop tray the icon is a small window of its own that carries the tool-tip
         # (here the product name) as its name; it is no top-level window to bring up.
-        m = self.morvil({"index.html": CONTAINER_PAGE.replace(
-            "</body>", "<script>window.onload = function () { setTimeout(function () {"
+        m = self.morvil({"probe.js": "@probe.js", "index.html": CONTAINER_PAGE.replace(
+            "</body>", "<script src='probe.js'></script>"
+                       "<script>window.onload = function () { setTimeout(function () {"
                        "window.external.ShowTray('Morvil Accelerator', 'Open,1');"
-                       "window.external.Hide(); }, 300); };</script></body>")})
+                       "window.external.Hide(); probe.save('hidden.json'); }, 300); };"
+                       "</script></body>")})
         m.start()
         wid = m.find_window()
+        # A window is not on the screen before its layout either: wait for the page's Hide.
+        self.assertIsNotNone(m.result("hidden.json"))
         self.assertTrue(wait_until(lambda: not m.info(wid).viewable))
         self.assertEqual(m.start().wait(15), 0)
         self.assertTrue(wait_until(lambda: m.info(wid).viewable, timeout=5))

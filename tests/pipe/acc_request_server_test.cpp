@@ -205,6 +205,7 @@ TEST_F(AccServerTest, TwoServerThreadsAnswerSideBySide) {
 // or 16 programs asking at the same time is answered: the pipe never goes missing between two
 // clients.
 TEST_F(AccServerTest, BurstsOfProgramsAreAllAnswered) {
+  ASSERT_TRUE(Connect());  // the server listens
   const std::vector<std::byte> bytes = EncodePipeMessage(u"RequestAcc,1,/usr/games/foo.exe");
   const std::span request(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   const std::vector<std::byte> expected = EncodePipeMessage(u"1,10.0.0.1,8080,tök=en/42");
