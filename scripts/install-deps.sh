@@ -30,6 +30,9 @@ packages=(
   iproute2 wine wine64 gcc-mingw-w64-x86-64
   # The browser's sandbox and the fuzz targets (clang's libFuzzer).
   bubblewrap xdg-dbus-proxy clang libfuzzer-14-dev
+  # Kernel mode: rules, routes and namespaces; the Windows, static and Go programs of its tests.
+  nftables libnftables-dev
+  wine64 gcc-mingw-w64-x86-64 golang-go
 )
 
 missing=()

@@ -17,6 +17,10 @@ BIN_DIR = os.environ.get("MORVIL_BIN_DIR") or os.path.join(
     os.path.dirname(__file__), "..", "..", "build", "bin")
 PAGES_DIR = os.path.join(os.path.dirname(__file__), "pages")
 PRODUCT = "Morvil Accelerator"
+# How long a page may take to show up or record its result: each page starts a sandboxed web
+# process (bubblewrap and a bus proxy), which a loaded machine makes slow. Only a failing test
+# waits this long.
+PAGE_TIMEOUT = 45.0
 
 
 def probe_page(script, title=PRODUCT, size=(300, 200), extra=""):
@@ -184,11 +188,11 @@ class Morvil:
                 found.append(m.group(1))
         return found
 
-    def find_window(self, title=PRODUCT, timeout=20.0):
+    def find_window(self, title=PRODUCT, timeout=PAGE_TIMEOUT):
         """The id of the first top-level client window named title, once there is one."""
         return wait_until(lambda: next(iter(self.find_windows(title)), None), timeout)
 
-    def find_client(self, timeout=20.0):
+    def find_client(self, timeout=PAGE_TIMEOUT):
         """The program's page window before it has a title: its class is morvil, its size is
         not that of GDK's 10 x 10 leader window."""
         def search():
@@ -231,7 +235,7 @@ class Morvil:
         m = re.search(r"= (\d+)", self.prop(wid, "_NET_WM_WINDOW_OPACITY"))
         return int(m.group(1)) / 0xFFFFFFFF if m else None
 
-    def result(self, name="result.json", timeout=20.0):
+    def result(self, name="result.json", timeout=PAGE_TIMEOUT):
         """The JSON record a test page saved with probe.save(name), once it exists."""
         path = os.path.join(self.root, name)
 

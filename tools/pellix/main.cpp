@@ -11,27 +11,67 @@
 //     (read by the session manager when a session starts);
 //   - the record "sorvan_lsp <path given>" in $XDG_STATE_HOME/morvil/lsp-installed.
 // Removing deletes all three; removing what is not installed succeeds.
-// Exit status: 0 done, 1 the library is missing or a file cannot be written, 2 other arguments.
+//
+// Run as root by the system's backend service, with the calling user in the environment
+// (MORVIL_CALLER_UID, MORVIL_CALLER_RUNTIME_DIR, MORVIL_SYSTEM_DIR), installing starts the
+// kernel-mode component for that user instead (morvil-kernel beside the installer) and returns
+// once it runs; removing stops it and removes its rules, routes and cgroups.
+// Exit status: 0 done, 1 the library is missing, a file cannot be written or the component
+// cannot run, 2 other arguments.
 //
 // Environment for tests:
 //   MORVIL_STANDIN_PELLIX_EXIT=N  exit with N at once, doing nothing
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "pellix/install_files.h"
+#include "pellix/kernel_component.h"
+
+namespace {
+
+// The user the system's backend service runs the installer for, when it does.
+std::optional<CallerOf> KernelModeCaller() {
+  const char* uid = std::getenv("MORVIL_CALLER_UID");
+  if (::geteuid() != 0 || uid == nullptr || *uid == '\0') return std::nullopt;
+  char* end = nullptr;
+  unsigned long value = std::strtoul(uid, &end, 10);
+  if (*end != '\0' || value >= 0xffffffffUL) return std::nullopt;
+  CallerOf caller;
+  caller.uid = static_cast<uid_t>(value);
+  const char* runtime = std::getenv("MORVIL_CALLER_RUNTIME_DIR");
+  caller.runtime_dir = runtime && runtime[0] == '/' ? runtime : "/run/user/" + std::string(uid);
+  const char* system = std::getenv("MORVIL_SYSTEM_DIR");
+  caller.system_dir = system && system[0] == '/' ? system : "/run/morvil";
+  return caller;
+}
+
+std::filesystem::path ComponentProgram() {
+  std::error_code ec;
+  return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "morvil-kernel";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (const char* code = std::getenv("MORVIL_STANDIN_PELLIX_EXIT")) return std::atoi(code);
   std::vector<std::string> args(argv + 1, argv + argc);
   const std::vector<std::string> install = {"-i", "-a", "-n", "sorvan_lsp", "-d32"};
   const std::vector<std::string> remove = {"-r", "-n", "sorvan_lsp"};
-  if (args == remove) return RemoveComponent("sorvan_lsp") ? 0 : 1;
+  std::optional<CallerOf> caller = KernelModeCaller();
+  if (args == remove) {
+    if (caller) return StopKernelComponent(ComponentProgram(), *caller) ? 0 : 1;
+    return RemoveComponent("sorvan_lsp") ? 0 : 1;
+  }
   if (args.size() != install.size() + 1 ||
       !std::equal(install.begin(), install.end(), args.begin()))
     return 2;
   const std::string& named = args.back();
   if (named.empty() || named[0] != '/' || !named.ends_with("/sorvan_lsp.dll")) return 2;
+  if (caller) return StartKernelComponent(ComponentProgram(), *caller) ? 0 : 1;
   return InstallComponent("sorvan_lsp", named) ? 0 : 1;
 }

@@ -1,0 +1,48 @@
+// The relay that TPROXY hands caught connections to: transparent listeners on loopback for TCP
+// and UDP, IPv4 and IPv6, served by one thread.
+//   TCP: each accepted connection's original destination (its local address) is reached by a
+//        SOCKS5 CONNECT; then bytes are moved both ways (splice, no copy) until both ends close.
+//   UDP: each program socket (source address and port) gets its own UDP ASSOCIATE; datagrams go
+//        out with their original destination in the SOCKS5 header, and answers come back to the
+//        program from the peer's own address and port.
+// When the proxy cannot be reached the program's connection is reset, never sent directly; the
+// failure is reported so that the component can refuse further connections at once.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/result.h"
+#include "kernel_mode/nft_script.h"
+
+struct ProxyEndpoint {
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  std::string token;  // username and password; empty: no authentication
+};
+
+class Relay {
+ public:
+  // Binds the listeners and starts the relay's thread. Needs CAP_NET_ADMIN (transparent
+  // sockets) and CAP_NET_RAW (answers from the peer's address).
+  [[nodiscard]] static Result<std::unique_ptr<Relay>> Start();
+  ~Relay();
+
+  // The listeners' ports (0 for a family this machine does not have).
+  [[nodiscard]] RelayPorts ports() const;
+  // The proxy for connections caught from now on; nullopt resets them. Thread-safe.
+  void SetProxy(std::optional<ProxyEndpoint> proxy);
+  // True once after a connection found the proxy unreachable. Thread-safe.
+  [[nodiscard]] bool TakeProxyFailure() { return proxy_failed_.exchange(false); }
+
+  struct Impl;
+
+ private:
+  explicit Relay(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+  std::atomic<bool> proxy_failed_{false};
+};

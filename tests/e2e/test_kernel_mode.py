@@ -1,0 +1,570 @@
+"""Kernel mode: the system's backend service, asked over its pipe by the user as the page asks it,
+has the installer start the component, which catches the traffic of the user's listed programs
+in the kernel, whatever they are built with, and routes it through the SOCKS5 test server.
+
+The module runs itself inside a private network and mount namespace with cgroup2 mounted on
+/sys/fs/cgroup, loopback up and the test peers on TEST-NET addresses of loopback, so no rule,
+route or packet reaches the machine's own network. The programs run as a user id of their own
+(no account needed), so that the component never looks at anyone else's processes; its
+acceleration pipe is served by tools/acc-server running as that user.
+"""
+
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+from harness import BIN_DIR, wait_until
+
+NAMESPACE_FLAG = "MORVIL_KERNEL_MODE_NAMESPACE"
+PEER4, PEER6 = "192.0.2.10", "2001:db8::10"
+TOKEN = "k3rnel-token"
+SUPPORT_DIR = os.path.join(os.path.dirname(__file__), "..", "support")
+PROBES_DIR = os.path.join(os.path.dirname(__file__), "..", "kernel_mode", "probes")
+SERVICE = os.path.join(BIN_DIR, "morvil-backend-service")
+WINE = "/usr/lib/wine/wine64"
+APP_DIR = os.path.realpath(BIN_DIR)
+INSTALL = (f'open,{APP_DIR}/pellix.exe, -i -a -n "sorvan_lsp" -d32 '
+           f'"{APP_DIR}/sorvan_lsp.dll"')
+REMOVE = f'open,{APP_DIR}/pellix.exe, -r -n "sorvan_lsp"'
+
+# Run as the user: sends each message of argv[2] (JSON) on one connection to the service's pipe
+# argv[1] and prints the answers as JSON.
+CLIENT = r"""
+import json, socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+s.settimeout(30)
+s.connect(sys.argv[1])
+answers = []
+for message in json.loads(sys.argv[2]):
+    s.send(message.encode("utf-16-le"))
+    answers.append(s.recv(65536).decode("utf-16-le"))
+print(json.dumps(answers))
+"""
+
+
+def _can_run():
+    return (os.geteuid() == 0 and shutil.which("unshare") and shutil.which("nft")
+            and shutil.which("setpriv"))
+
+
+if _can_run() and os.environ.get(NAMESPACE_FLAG) != "1" and __name__ != "__main__":
+    # Everything below runs in a namespace of its own; the module starts again inside it.
+    setup = ("mount -t cgroup2 none /sys/fs/cgroup && ip link set lo up && "
+             f"ip addr add {PEER4}/32 dev lo && ip -6 addr add {PEER6}/128 dev lo nodad && "
+             'exec "$@"')
+    os.environ[NAMESPACE_FLAG] = "1"
+    sys.stdout.flush()
+    os.execvp("unshare", ["unshare", "-n", "-m", "--propagation", "private", "sh", "-c", setup,
+                          "sh", sys.executable, "-m", "unittest", *sys.argv[1:]])
+
+
+def _snapshot(uid):
+    """What the component may change on the machine and must leave as it found it."""
+    run = lambda *cmd: subprocess.run(cmd, capture_output=True, text=True).stdout
+    groups = []
+    for root, dirs, _ in os.walk("/sys/fs/cgroup"):
+        groups += [os.path.join(root, d) for d in dirs if f"u{uid}" in os.path.join(root, d)]
+    return {"nft": run("nft", "list", "ruleset"), "rule": run("ip", "rule"),
+            "rule6": run("ip", "-6", "rule"), "cgroups": sorted(groups)}
+
+
+class _Echo:
+    """TCP and UDP echo peers on one address; counts what reached them."""
+
+    def __init__(self, host):
+        family = socket.AF_INET6 if ":" in host else socket.AF_INET
+        self.tcp = socket.socket(family, socket.SOCK_STREAM)
+        self.tcp.bind((host, 0))
+        self.tcp.listen(64)
+        self.udp = socket.socket(family, socket.SOCK_DGRAM)
+        self.udp.bind((host, self.tcp.getsockname()[1]))
+        self.port = self.tcp.getsockname()[1]
+        self.tcp_seen = 0
+        self.udp_seen = 0
+        threading.Thread(target=self._serve_tcp, daemon=True).start()
+        threading.Thread(target=self._serve_udp, daemon=True).start()
+
+    def _serve_tcp(self):
+        while True:
+            try:
+                conn, _ = self.tcp.accept()
+            except OSError:
+                return
+            self.tcp_seen += 1
+            threading.Thread(target=self._echo, args=(conn,), daemon=True).start()
+
+    @staticmethod
+    def _echo(conn):
+        with conn:
+            try:
+                data = conn.recv(64)
+                if data:
+                    conn.sendall(data)
+            except OSError:
+                pass
+
+    def _serve_udp(self):
+        while True:
+            try:
+                data, peer = self.udp.recvfrom(64)
+            except OSError:
+                return
+            self.udp_seen += 1
+            self.udp.sendto(data, peer)
+
+    def close(self):
+        self.tcp.close()
+        self.udp.close()
+
+
+class _Proxy:
+    """The SOCKS5 test server on loopback; its log lines collect in `lines`."""
+
+    def __init__(self, bind="127.0.0.1"):
+        self.host = bind
+        self.proc = subprocess.Popen(
+            [sys.executable, os.path.join(SUPPORT_DIR, "socks5_test_server.py"), "--user", TOKEN,
+             "--password", TOKEN, "--bind", bind], stdout=subprocess.PIPE, text=True)
+        self.port = int(self.proc.stdout.readline())
+        self.lines = []
+        threading.Thread(target=self._collect, daemon=True).start()
+
+    def _collect(self):
+        for line in self.proc.stdout:
+            self.lines.append(line.strip())
+
+    def saw(self, line):
+        return wait_until(lambda: line in self.lines, timeout=10)
+
+    def close(self):
+        self.proc.kill()
+        self.proc.wait()
+        self.proc.stdout.close()
+
+# Run as the user in place of morvil's acceleration pipe: answers each request with the next of
+# a series of replies no sound server sends, then starts the series again.
+HOSTILE_PIPE = r"""
+import os, socket, sys
+path = sys.argv[1]
+os.makedirs(os.path.dirname(path), mode=0o700, exist_ok=True)
+if os.path.exists(path):
+    os.unlink(path)  # the socket of the server that was stopped
+server = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+server.bind(path)
+server.listen(8)
+print("ready", flush=True)
+u = lambda text: text.encode("utf-16-le", "surrogatepass")
+replies = [b"", b"\x31", u("1"), u("1,127.0.0.1"), u("1,127.0.0.1,99999,tok"),
+           u("1,127.0.0.1,0,tok"), u("1,127.0.0.1,-5,tok"), u("1,\ud800,1080,tok"),
+           u("1," + "h" * 300 + ",1080,tok"),
+           u("1,127.0.0.1,1080," + "t" * 300), u("1" * 100000), None]
+n = 0
+while True:
+    conn, _ = server.accept()
+    try:
+        while conn.recv(65536):
+            reply = replies[n % len(replies)]
+            n += 1
+            if reply is not None:
+                conn.send(reply)
+    except OSError:
+        pass
+    conn.close()
+"""
+
+
+IN_NAMESPACE = _can_run() and os.environ.get(NAMESPACE_FLAG) == "1"
+
+
+class KernelModeBase(unittest.TestCase):
+    """A user, peers, a proxy, the user's acceleration pipe and the component, per test."""
+
+    PROCESSES = "probe,probe-go"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.uid = 200000 + os.getpid() % 100000
+        cls.scratch = tempfile.mkdtemp(prefix="morvil-kernel-")
+        os.chmod(cls.scratch, 0o755)
+        cls.home = os.path.join(cls.scratch, "home")
+        cls.runtime = os.path.join(cls.scratch, "runtime")
+        cls.system = os.path.join(cls.scratch, "system")
+        for d in (cls.home, cls.runtime):
+            os.mkdir(d, 0o700)
+            os.chown(d, cls.uid, cls.uid)
+        # The system service serves the pipe that every user may open, and runs the installer
+        # beside it as root for its callers.
+        cls.service = subprocess.Popen([SERVICE, "--system"],
+                                       env=dict(os.environ, MORVIL_SYSTEM_DIR=cls.system),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cls.service_pipe = os.path.join(cls.system, "pipe", "zrnetworkgamebackendservice")
+        if not wait_until(lambda: os.path.exists(cls.service_pipe)):
+            raise RuntimeError("the backend service did not come up")
+        cls.peer = _Echo(PEER4)
+        cls.peer6 = _Echo(PEER6)
+        cls.bin = os.path.join(cls.scratch, "bin")
+        os.mkdir(cls.bin)
+        source = os.path.join(PROBES_DIR, "probe.c")
+        subprocess.run(["gcc", "-static", "-O1", "-o", os.path.join(cls.bin, "probe"), source],
+                       check=True)
+        os.chmod(cls.bin, 0o755)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.terminate()
+        cls.service.wait()
+        cls.peer.close()
+        cls.peer6.close()
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def setUp(self):
+        self.before = _snapshot(self.uid)
+        self.proxy = _Proxy()
+        self.addCleanup(self.proxy.close)
+        self.server = None
+        self.running = []
+        self.serve(self.PROCESSES)
+        self.start_component()
+
+    def tearDown(self):
+        for proc in self.running:
+            proc.kill()
+            proc.wait()
+            proc.stdin.close()
+            proc.stdout.close()
+        self.stop_component()
+        self.stop_serving()
+        self.assertEqual(_snapshot(self.uid), self.before)
+
+    # The user's side -------------------------------------------------------------------------
+
+    def user_env(self, **extra):
+        return {"PATH": "/usr/bin:/bin", "HOME": self.home, "XDG_RUNTIME_DIR": self.runtime,
+                "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
+                "MORVIL_REGISTRY_DIR": os.path.join(self.home, "registry"), "LANG": "C",
+                **extra}
+
+    def as_user(self, command):
+        return ["setpriv", f"--reuid={self.uid}", f"--regid={self.uid}", "--clear-groups",
+                *command]
+
+    def serve(self, processes, port=None, server="127.0.0.1"):
+        """(Re)starts the user's acceleration pipe with these settings."""
+        self.stop_serving()
+        self.server = subprocess.Popen(
+            self.as_user([os.path.join(BIN_DIR, "acc-server"), f"acc.processes={processes}",
+                          f"acc.proxy_server={server}",
+                          f"acc.proxy_port={port or self.proxy.port}",
+                          f"acc.proxy_token={TOKEN}"]),
+            env=self.user_env(), stdout=subprocess.PIPE, text=True)
+        # Its diagnostic lines may come first, and quickly: read them all, without pauses.
+        self.assertIn("ready", (line.strip() for line in self.server.stdout))
+        threading.Thread(target=self.server.stdout.read, daemon=True).start()
+
+    def stop_serving(self):
+        if self.server:
+            self.server.kill()
+            self.server.wait()
+            self.server.stdout.close()
+            self.server = None
+
+    def start(self, program, *args, env=None, cwd=None):
+        """Starts a probe as the user; returns the process once it is ready."""
+        proc = subprocess.Popen(self.as_user([program, *args]), env=env or self.user_env(),
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+                                stderr=subprocess.DEVNULL, cwd=cwd or self.scratch)
+        self.running.append(proc)
+        self.assertTrue(wait_until(lambda: proc.stdout.readline().strip() == "ready", 120))
+        return proc
+
+    @staticmethod
+    def go(proc):
+        """One round of the probe: its tcp, udp and cudp lines."""
+        proc.stdin.write("go\n")
+        proc.stdin.flush()
+        lines = []
+        while True:
+            line = proc.stdout.readline().strip()
+            if line in ("done", ""):
+                return lines
+            lines.append(line)
+
+    # The component's side --------------------------------------------------------------------
+
+    def ask_service(self, *messages):
+        """The service's answers to `messages`, sent by the user as the page sends them."""
+        run = subprocess.run(self.as_user([sys.executable, "-c", CLIENT, self.service_pipe,
+                                           json.dumps(messages)]),
+                             env=self.user_env(), capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        return json.loads(run.stdout)
+
+    def start_component(self):
+        self.assertEqual(self.ask_service(INSTALL), ["0"])
+
+    def stop_component(self):
+        self.assertEqual(self.ask_service(REMOVE), ["0"])
+
+    def status(self):
+        try:
+            with open(os.path.join(self.system, "users", str(self.uid), "status")) as f:
+                return f.read()
+        except OSError:
+            return ""
+
+    def in_group(self, pid):
+        try:
+            with open(f"/proc/{pid}/cgroup") as f:
+                return f"/morvil/u{self.uid}/g" in f.read()
+        except OSError:
+            return False
+
+    def wait_routed(self, proc):
+        self.assertTrue(wait_until(lambda: self.in_group(proc.pid), 10), self.status())
+
+    def wait_direct(self, proc):
+        self.assertTrue(wait_until(lambda: not self.in_group(proc.pid), 10), self.status())
+
+    def assert_through_proxy(self, lines, peer=PEER4, port=None, proxy=None):
+        port = port or self.peer.port
+        proxy = proxy or self.proxy
+        # The program sees its real peer; the proxy logged each with the token.
+        self.assertEqual(lines, [f"tcp {peer} {port} ping", f"udp {peer} {port} udp",
+                                 f"cudp {peer} {port} cudp"], proxy.lines)
+        self.assertTrue(proxy.saw(f"connect {TOKEN} {peer} {port}"), proxy.lines)
+        self.assertTrue(proxy.saw(f"udp {TOKEN} {peer} {port} 3"), proxy.lines)
+        self.assertTrue(proxy.saw(f"udp {TOKEN} {peer} {port} 4"), proxy.lines)
+
+
+
+@unittest.skipUnless(IN_NAMESPACE, "needs root, unshare, nft and setpriv")
+class KernelModeTest(KernelModeBase):
+
+    def test_static_program_is_routed_and_counted(self):
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe))
+        # The page learns of the program and of its bytes from the status file.
+        line = wait_until(lambda: next(
+            (l for l in self.status().splitlines()
+             if l.startswith(f"program {probe.pid} ") and not l.split()[2] == "0"), None))
+        self.assertTrue(line, self.status())
+        self.assertTrue(line.endswith(os.path.join(self.bin, "probe")), line)
+        self.assertIn(f"proxy 127.0.0.1 {self.proxy.port}", self.status())
+
+    def test_ipv6_peer_is_routed_through_an_ipv6_proxy(self):
+        # The test server relays datagrams in its own family only.
+        proxy6 = _Proxy(bind="::1")
+        self.addCleanup(proxy6.close)
+        self.serve("probe", port=proxy6.port, server="::1")
+        probe = self.start(os.path.join(self.bin, "probe"), PEER6, str(self.peer6.port),
+                           str(self.peer6.port))
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe), PEER6, self.peer6.port, proxy6)
+
+    @unittest.skipUnless(shutil.which("go"), "needs the Go compiler")
+    def test_go_program_is_routed(self):
+        program = os.path.join(self.bin, "probe-go")
+        if not os.path.exists(program):
+            cache = os.path.join(self.scratch, "go")
+            subprocess.run(["go", "build", "-o", program, os.path.join(PROBES_DIR, "probe.go")],
+                           env=dict(os.environ, GOCACHE=cache, GOPATH=cache, GOFLAGS="-mod=mod",
+                                    CGO_ENABLED="0"), check=True, cwd=self.scratch)
+        probe = self.start(program, PEER4, str(self.peer.port), str(self.peer.port))
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe))
+
+    def test_unlisted_program_goes_direct(self):
+        other = os.path.join(self.bin, "other")
+        shutil.copy(os.path.join(self.bin, "probe"), other)
+        probe = self.start(other, PEER4, str(self.peer.port), str(self.peer.port))
+        seen = self.peer.tcp_seen
+        lines = self.go(probe)
+        self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
+        self.assertTrue(wait_until(lambda: self.peer.tcp_seen == seen + 1), self.peer.tcp_seen)
+        self.assertFalse(self.in_group(probe.pid))
+        self.assertFalse([l for l in self.proxy.lines if l.startswith("connect")])
+
+    def test_program_started_before_start_is_routed_and_stop_sends_it_direct(self):
+        self.stop_component()
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.start_component()
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe))
+        # Stop in the page empties the list: the running program's new connections go direct.
+        self.serve("")
+        self.wait_direct(probe)
+        connects = len([l for l in self.proxy.lines if l.startswith("connect")])
+        seen = self.peer.tcp_seen
+        lines = self.go(probe)
+        self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
+        self.assertTrue(wait_until(lambda: self.peer.tcp_seen == seen + 1), self.peer.tcp_seen)
+        self.assertEqual(len([l for l in self.proxy.lines if l.startswith("connect")]), connects)
+
+    def test_new_proxy_port_reaches_a_running_program(self):
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.wait_routed(probe)
+        second = _Proxy()
+        self.addCleanup(second.close)
+        self.serve("probe", port=second.port)
+        self.assertTrue(wait_until(lambda: f"proxy 127.0.0.1 {second.port}" in self.status()))
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe), proxy=second)
+
+    def test_proxy_down_refuses_and_nothing_goes_direct(self):
+        closed = socket.socket()
+        closed.bind(("127.0.0.1", 0))
+        port = closed.getsockname()[1]
+        closed.close()
+        self.serve("probe", port=port)
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.wait_routed(probe)
+        seen = (self.peer.tcp_seen, self.peer.udp_seen)
+        lines = self.go(probe)
+        # TCP is refused; a datagram's send fails at once.
+        self.assertEqual(lines[0], "tcp refused")
+        self.assertRegex(lines[1], "^udp (refused|error)")
+        self.assertRegex(lines[2], "^cudp (refused|error)")
+        self.assertEqual((self.peer.tcp_seen, self.peer.udp_seen), seen)
+
+    def test_launcher_starts_a_program_inside_the_users_group(self):
+        probe = self.start(os.path.join(BIN_DIR, "morvil-run"), os.path.join(self.bin, "probe"),
+                           PEER4, str(self.peer.port), str(self.peer.port),
+                           env=self.user_env(MORVIL_SYSTEM_DIR=self.system))
+        with open(f"/proc/{probe.pid}/cgroup") as f:
+            self.assertIn(f"0::/morvil/u{self.uid}\n", f.read())
+        self.assertTrue(wait_until(lambda: f"program {probe.pid} " in self.status()))
+        self.assert_through_proxy(self.go(probe))
+        # Stop: the launcher's programs are caught no more either.
+        self.serve("")
+        self.assertTrue(wait_until(lambda: f"program {probe.pid} " not in self.status()))
+        lines = self.go(probe)
+        self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
+        self.assertEqual(len([l for l in self.proxy.lines if l.startswith("connect")]), 1)
+
+    def test_hostile_acceleration_pipe_changes_nothing_and_the_component_goes_on(self):
+        self.stop_serving()
+        pipe = os.path.join(self.runtime, "morvil", "pipe", "brelanpipe")
+        hostile = subprocess.Popen(self.as_user([sys.executable, "-c", HOSTILE_PIPE, pipe]),
+                                   env=self.user_env(), stdout=subprocess.PIPE, text=True)
+        self.addCleanup(hostile.wait)
+        self.addCleanup(hostile.kill)
+        self.assertEqual(hostile.stdout.readline().strip(), "ready")
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        # Several rounds of questions, each answered with something unusable.
+        updated = lambda: int(next((l.split()[1] for l in self.status().splitlines()
+                                    if l.startswith("updated ")), "0"))
+        first = updated()
+        self.assertTrue(wait_until(lambda: updated() >= first + 4, 20), self.status())
+        self.assertFalse(self.in_group(probe.pid))
+        self.assertNotIn("proxy ", self.status())
+        self.assertEqual(len(self.status().splitlines()), 4, self.status())
+        hostile.kill()
+        os.unlink(pipe)
+        # The component still serves: a sound pipe again, and the program is routed.
+        self.serve(self.PROCESSES)
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe))
+
+    def test_morvil_gone_leaves_programs_alone(self):
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.wait_routed(probe)
+        self.stop_serving()
+        self.wait_direct(probe)
+        self.assertTrue(wait_until(lambda: "proxy " not in self.status()))
+        lines = self.go(probe)
+        self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
+        self.assertFalse([l for l in self.proxy.lines if l.startswith("connect")])
+
+
+@unittest.skipUnless(IN_NAMESPACE and os.path.exists(WINE) and shutil.which("x86_64-w64-mingw32-gcc"),
+                     "needs the namespace, wine64 and mingw-w64")
+class WineProgramTest(KernelModeBase):
+    """A Windows console program run by Wine, started the way a user starts a game: no launcher,
+    nothing preloaded. Its TCP connects are made by the wineserver of its prefix."""
+
+    PROCESSES = "game.exe"
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.games = os.path.join(cls.scratch, "games")
+        os.mkdir(cls.games)
+        for name in ("game.exe", "other.exe"):
+            subprocess.run(["x86_64-w64-mingw32-gcc", "-O1", "-o", os.path.join(cls.games, name),
+                            os.path.join(PROBES_DIR, "probe.c"), "-lws2_32"], check=True)
+        os.chmod(cls.games, 0o755)
+        # One prefix set up for the whole run (the first start of Wine takes long), and a copy:
+        # another prefix, with a wineserver of its own.
+        cls.prefix = os.path.join(cls.home, "prefix")
+        cls.wine_tmp = os.path.join(cls.scratch, "wine-tmp")
+        os.mkdir(cls.wine_tmp, 0o700)
+        os.chown(cls.wine_tmp, cls.uid, cls.uid)
+        boot = subprocess.run(
+            ["setpriv", f"--reuid={cls.uid}", f"--regid={cls.uid}", "--clear-groups", "sh", "-c",
+             f"{WINE} wineboot -i && /usr/lib/wine/wineserver64 -w"],
+            env=cls.wine_env(cls.prefix), capture_output=True, timeout=600)
+        if boot.returncode != 0:
+            raise unittest.SkipTest(f"wineboot failed: {boot.stderr[-500:]}")
+        cls.other_prefix = os.path.join(cls.home, "other-prefix")
+        subprocess.run(["cp", "-a", cls.prefix, cls.other_prefix], check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        for prefix in (cls.prefix, cls.other_prefix):
+            subprocess.run(["setpriv", f"--reuid={cls.uid}", f"--regid={cls.uid}",
+                            "--clear-groups", "/usr/lib/wine/wineserver64", "-k"],
+                           env=cls.wine_env(prefix), capture_output=True, timeout=60)
+        super().tearDownClass()
+
+    @classmethod
+    def wine_env(cls, prefix):
+        return {"PATH": "/usr/bin:/bin", "HOME": cls.home, "XDG_RUNTIME_DIR": cls.runtime,
+                "WINEPREFIX": prefix, "WINEDEBUG": "-all", "LANG": "C",
+                "TMPDIR": cls.wine_tmp}  # the wineservers' sockets
+
+    def wine(self, name, prefix):
+        return self.start(WINE, name, PEER4, str(self.peer.port), str(self.peer.port),
+                          env=self.wine_env(prefix), cwd=self.games)
+
+    def wineserver_in_group(self):
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                if (os.stat(f"/proc/{pid}").st_uid == self.uid
+                        and os.readlink(f"/proc/{pid}/exe").endswith("/wineserver64")
+                        and self.in_group(int(pid))):
+                    return True
+            except OSError:
+                pass
+        return False
+
+    def test_listed_windows_program_is_routed_and_another_prefix_is_not(self):
+        game = self.wine("game.exe", self.prefix)
+        self.wait_routed(game)
+        # Its prefix's wineserver, which makes its TCP connects, goes with it.
+        self.assertTrue(wait_until(self.wineserver_in_group, 10), self.status())
+        self.assert_through_proxy(self.go(game))
+        self.assertTrue(wait_until(lambda: "game.exe" in self.status()), self.status())
+
+        other = self.wine("other.exe", self.other_prefix)
+        connects = len([l for l in self.proxy.lines if l.startswith("connect")])
+        lines = self.go(other)
+        self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
+        self.assertEqual(len([l for l in self.proxy.lines if l.startswith("connect")]), connects)
+        self.assertFalse(self.in_group(other.pid))
+
+
+if __name__ == "__main__":
+    unittest.main()

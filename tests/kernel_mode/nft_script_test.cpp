@@ -1,0 +1,116 @@
+// The component's nftables commands, loaded into a real kernel inside a private network and
+// mount namespace (root only), and the reading of listings.
+#include "kernel_mode/nft_script.h"
+
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "kernel_mode/nft.h"
+#include "support/private_network.h"
+
+namespace {
+
+constexpr uid_t kUid = 4123456;
+
+CatchPlan Plan() {
+  CatchPlan plan;
+  plan.ports = {1001, 1002, 1003, 1004};
+  plan.groups = {1, 2};
+  plan.catching = true;
+  plan.launcher = true;
+  plan.proxy_ipv4 = {"10.1.2.3"};
+  plan.proxy_ipv6 = {"2001:db8::99"};
+  return plan;
+}
+
+TEST(NftScriptTest, NothingIsCaughtWhileAccelerationIsOff) {
+  CatchPlan plan = Plan();
+  plan.catching = false;
+  std::string script = ApplyScript(KeysForUser(kUid), plan, {});
+  EXPECT_EQ(script.find("socket cgroupv2"), std::string::npos);
+  // The groups' counters stay, for the programs' totals.
+  EXPECT_NE(script.find("add counter inet morvil u4123456_g2_down"), std::string::npos);
+}
+
+TEST(NftScriptTest, ProgramGroupsComeBeforeTheLaunchersGroupAndProxyDownRefuses) {
+  UserKeys keys = KeysForUser(kUid);
+  std::string script = ApplyScript(keys, Plan(), {});
+  size_t group = script.find("level 3 \"morvil/u4123456/g2\" counter name \"u4123456_g2_up\"");
+  size_t launcher = script.find("level 2 \"morvil/u4123456\" counter");
+  ASSERT_NE(group, std::string::npos);
+  ASSERT_NE(launcher, std::string::npos);
+  EXPECT_LT(group, launcher);
+  // Exclusions first: they must win over every catching rule.
+  EXPECT_LT(script.find("ip daddr { 10.1.2.3 } return"), group);
+  EXPECT_LT(script.find("127.0.0.0/8"), group);
+
+  CatchPlan down = Plan();
+  down.proxy_down = true;
+  script = ApplyScript(keys, down, {});
+  EXPECT_EQ(script.find("meta mark set"), script.rfind("meta mark set"));  // only the old ones
+  EXPECT_NE(script.find("\"morvil/u4123456/g1\" meta l4proto tcp reject with tcp reset"),
+            std::string::npos);
+}
+
+TEST(NftScriptTest, ReadsOwnersAndCountersFromAListing) {
+  const std::string listing =
+      "table inet morvil {\n\tcounter u7_g1_up {\n\t\tpackets 3 bytes 180\n\t}\n"
+      "\tcounter u7_g1_down {\n\t\tpackets 0 bytes 0\n\t}\n"
+      "\tchain output_u7 {\n\t}\n\tchain output_u1000 {\n\t}\n\tchain output_ux {\n\t}\n"
+      "\tcounter u7_g2_up {\n\t\tpackets 1\n\t}\n\tcounter u7_g3_up {\n\t\tpackets 1 bytes ";
+  EXPECT_EQ(ChainOwners(listing), (std::vector<uint32_t>{7, 1000}));
+  EXPECT_EQ(CounterBytes(listing, "u7_g1_up"), 180u);
+  EXPECT_EQ(CounterBytes(listing, "u7_g1_down"), 0u);
+  EXPECT_EQ(CounterBytes(listing, "u7_g9_up"), 0u);  // absent
+  EXPECT_EQ(CounterBytes(listing, "u7_g2_up"), 0u);  // no bytes before its end
+  EXPECT_EQ(CounterBytes(listing, "u7_g3_up"), 0u);  // cut off
+}
+
+// Loads, replaces and removes the user's rules in a private namespace with cgroup2 mounted,
+// as the component does; the kernel must take every script and the table must end empty.
+int LoadInPrivateNamespace() {
+  if (::unshare(CLONE_NEWNS) != 0 ||
+      ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      ::mount("none", "/sys/fs/cgroup", "cgroup2", 0, nullptr) != 0)
+    return 125;
+  UserKeys keys = KeysForUser(kUid);
+  const std::filesystem::path user = "/sys/fs/cgroup/" + UserCgroup(keys);
+  std::error_code ec;
+  std::filesystem::create_directories(user / "g1", ec);
+  std::filesystem::create_directories(user / "g2", ec);
+  int failures = 0;
+  {
+    Result<Nft> nft = Nft::Create();
+    if (!nft) return 1;
+    failures += !nft->Run(ApplyScript(keys, Plan(), {}));
+    CatchPlan fewer = Plan();
+    fewer.groups = {2};
+    fewer.proxy_down = true;
+    failures += !nft->Run(ApplyScript(keys, fewer, {1}));
+    Result<std::string> listing = nft->Run(ListTableScript());
+    failures += !listing || listing->find("u4123456_g1_up") != std::string::npos ||
+                listing->find("u4123456_g2_up") == std::string::npos;
+    failures += !nft->Run(RemovalScript(keys, {2}));
+    listing = nft->Run(ListTableScript());
+    failures +=
+        !listing || !ChainOwners(*listing).empty() || listing->find("counter") != std::string::npos;
+    failures += !nft->Run(DeleteTableScript());
+  }
+  for (const std::filesystem::path& dir : {user / "g1", user / "g2", user, user.parent_path()})
+    std::filesystem::remove(dir, ec);  // morvil/ stays while others' groups are in it
+  return failures;
+}
+
+TEST(NftScriptTest, KernelTakesEveryScript) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+  std::optional<int> failures = RunInPrivateNetwork(LoadInPrivateNamespace);
+  if (!failures || *failures == 125) GTEST_SKIP() << "no private namespace with cgroup2";
+  EXPECT_EQ(*failures, 0);
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+/* A program whose traffic the kernel-mode tests route: built by the tests as a static Linux
+ * program and, with mingw-w64, as a Windows console program run by Wine.
+ *
+ *   probe HOST TCP_PORT UDP_PORT
+ *
+ * For each line read from standard input (the test's "go"), it connects to HOST TCP_PORT, sends
+ * "ping" and reads the echo; sends "udp" to HOST UDP_PORT from an unconnected socket; and sends
+ * "cudp" from a connected one. It prints one line per attempt, with the peer's address as the
+ * program sees it:
+ *   tcp ADDRESS PORT REPLY | tcp refused | tcp error CODE
+ *   udp ADDRESS PORT REPLY | udp refused | udp timeout | udp error CODE
+ *   cudp ADDRESS PORT REPLY | cudp refused | cudp timeout | cudp error CODE
+ * then "done". Ends at the end of its input. */
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+typedef SOCKET sock_t;
+#define LAST_ERROR WSAGetLastError()
+#define REFUSED(e) ((e) == WSAECONNREFUSED || (e) == WSAECONNRESET)
+#define close_socket closesocket
+#else
+#include <arpa/inet.h>
+#include <errno.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+typedef int sock_t;
+#define INVALID_SOCKET (-1)
+#define LAST_ERROR errno
+#define REFUSED(e) ((e) == ECONNREFUSED || (e) == ECONNRESET)
+#define close_socket close
+#endif
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* HOST as a socket address; the family is 0 when it is no numeric address. Numeric only, so
+ * that the static build needs no resolver. */
+static socklen_t parse_address(const char* host, const char* port, struct sockaddr_storage* out) {
+  memset(out, 0, sizeof *out);
+  struct sockaddr_in* in4 = (struct sockaddr_in*)out;
+  struct sockaddr_in6* in6 = (struct sockaddr_in6*)out;
+  unsigned short number = (unsigned short)atoi(port);
+  if (inet_pton(AF_INET, host, &in4->sin_addr) == 1) {
+    in4->sin_family = AF_INET;
+    in4->sin_port = htons(number);
+    return sizeof *in4;
+  }
+  if (inet_pton(AF_INET6, host, &in6->sin6_addr) == 1) {
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(number);
+    return sizeof *in6;
+  }
+  return 0;
+}
+
+static void print_peer(const char* what, const struct sockaddr* address, const char* reply) {
+  char host[64] = "?";
+  unsigned port = 0;
+  if (address->sa_family == AF_INET) {
+    const struct sockaddr_in* in4 = (const struct sockaddr_in*)address;
+    inet_ntop(AF_INET, &in4->sin_addr, host, sizeof host);
+    port = ntohs(in4->sin_port);
+  } else if (address->sa_family == AF_INET6) {
+    const struct sockaddr_in6* in6 = (const struct sockaddr_in6*)address;
+    inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof host);
+    port = ntohs(in6->sin6_port);
+  }
+  printf("%s %s %u %s\n", what, host, port, reply);
+}
+
+static void print_error(const char* what, int error) {
+  if (REFUSED(error))
+    printf("%s refused\n", what);
+  else
+    printf("%s error %d\n", what, error);
+}
+
+static void set_timeout(sock_t fd) {
+#ifdef _WIN32
+  DWORD ms = 4000;
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, (const char*)&ms, sizeof ms);
+#else
+  struct timeval tv = {4, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+#endif
+}
+
+static int timed_out(int error) {
+#ifdef _WIN32
+  return error == WSAETIMEDOUT;
+#else
+  return error == EAGAIN || error == EWOULDBLOCK;
+#endif
+}
+
+static void tcp(const char* host, const char* port) {
+  struct sockaddr_storage peer;
+  socklen_t peer_length = parse_address(host, port, &peer);
+  if (peer_length == 0) return (void)printf("tcp error address\n");
+  sock_t fd = socket(peer.ss_family, SOCK_STREAM, 0);
+  char reply[64] = {0};
+  struct sockaddr_storage named;
+  socklen_t length = sizeof named;
+  set_timeout(fd);
+  if (connect(fd, (struct sockaddr*)&peer, (int)peer_length) != 0) {
+    print_error("tcp", LAST_ERROR);
+  } else if (send(fd, "ping", 4, 0) != 4 || recv(fd, reply, sizeof reply - 1, 0) <= 0) {
+    print_error("tcp", LAST_ERROR);
+  } else if (getpeername(fd, (struct sockaddr*)&named, &length) != 0) {
+    print_error("tcp", LAST_ERROR);
+  } else {
+    print_peer("tcp", (struct sockaddr*)&named, reply);
+  }
+  close_socket(fd);
+}
+
+static void udp(const char* host, const char* port, int connected) {
+  const char* what = connected ? "cudp" : "udp";
+  struct sockaddr_storage peer;
+  socklen_t peer_length = parse_address(host, port, &peer);
+  if (peer_length == 0) return (void)printf("%s error address\n", what);
+  sock_t fd = socket(peer.ss_family, SOCK_DGRAM, 0);
+  char reply[64] = {0};
+  struct sockaddr_storage from;
+  socklen_t length = sizeof from;
+  int got = -1;
+  set_timeout(fd);
+  /* Datagrams may be lost: up to three tries, as a program using UDP would retry. */
+  if (connected) {
+    if (connect(fd, (struct sockaddr*)&peer, (int)peer_length) == 0)
+      for (int try = 0; try < 3 && got <= 0 && send(fd, what, 4, 0) == 4; ++try)
+        got = recv(fd, reply, sizeof reply - 1, 0);
+    if (got > 0) got = getpeername(fd, (struct sockaddr*)&from, &length) == 0 ? got : -1;
+  } else {
+    for (int try = 0; try < 3 && got <= 0; ++try) {
+      if (sendto(fd, what, 3, 0, (struct sockaddr*)&peer, (int)peer_length) != 3) break;
+      got = recvfrom(fd, reply, sizeof reply - 1, 0, (struct sockaddr*)&from, &length);
+    }
+  }
+  if (got > 0)
+    print_peer(what, (struct sockaddr*)&from, reply);
+  else if (timed_out(LAST_ERROR))
+    printf("%s timeout\n", what);
+  else
+    print_error(what, LAST_ERROR);
+  close_socket(fd);
+}
+
+int main(int argc, char** argv) {
+  char line[64];
+  if (argc != 4) {
+    fprintf(stderr, "usage: probe HOST TCP_PORT UDP_PORT\n");
+    return 2;
+  }
+#ifdef _WIN32
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+#endif
+  setvbuf(stdout, NULL, _IONBF, 0);
+  printf("ready\n");
+  while (fgets(line, sizeof line, stdin) != NULL) {
+    tcp(argv[1], argv[2]);
+    udp(argv[1], argv[3], 0);
+    udp(argv[1], argv[3], 1);
+    printf("done\n");
+  }
+  return 0;
+}
