@@ -26,8 +26,8 @@ packages=(
   # (setpriv) and private mount namespaces (unshare).
   systemd util-linux
   # The page tests look at a program's socket connections (ss); the network-stack tests run a
-  # Windows program they build under Wine.
-  iproute2 wine wine64 gcc-mingw-w64-x86-64
+  # Windows program they build under Wine (with wine64 and the compiler below).
+  iproute2 wine
   # The browser's sandbox and the fuzz targets (clang's libFuzzer).
   bubblewrap xdg-dbus-proxy clang libfuzzer-14-dev
   # Kernel mode: rules, routes and namespaces; the Windows, static and Go programs of its tests.
