@@ -72,6 +72,19 @@ std::string ApplyScript(const UserKeys& keys, const CatchPlan& plan,
   s += "flush chain " + prerouting + "\n";
 
   const std::string out = "add rule " + output + " ";
+  // Packets answering a connection that another side opened are never caught, and the relay's
+  // answers to caught programs are left alone at once.
+  s += out + "ct direction reply return\n";
+  // Connections caught before go on through the relay, counted per group, without the tests
+  // below; also once their program is caught no more (after Stop), until they end.
+  for (uint32_t group : AllGroups(plan.groups))
+    s += out + "ct direction original ct mark " + Hex(keys.ct_base | group) + " counter name \"" +
+         CounterName(keys, group, true) + "\" meta mark set " + mark + " accept\n";
+  const std::string caught_range = Hex(keys.ct_base | 1) + "-" + Hex(keys.ct_base | kLauncherGroup);
+  s += out + "ct direction original ct mark " + caught_range + " meta mark set " + mark +
+       " accept\n";
+  // New connections: never caught are destinations that do not leave this machine or its link,
+  // name resolution and the proxy itself.
   s += out + "meta l4proto != { tcp, udp } return\n";
   s += out + "th dport 53 return\n";
   s += out +
@@ -98,12 +111,6 @@ std::string ApplyScript(const UserKeys& keys, const CatchPlan& plan,
       }
     }
   }
-
-  // Connections caught before keep going through the relay until they end, also
-  // once their program is caught no more (after Stop).
-  const std::string caught_range = Hex(keys.ct_base | 1) + "-" + Hex(keys.ct_base | kLauncherGroup);
-  s += out + "ct direction original ct mark " + caught_range + " meta mark set " + mark +
-       " accept\n";
 
   const std::string pre = "add rule " + prerouting + " ";
   for (uint32_t group : AllGroups(plan.groups))

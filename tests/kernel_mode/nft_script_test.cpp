@@ -45,14 +45,20 @@ TEST(NftScriptTest, ProgramGroupsComeBeforeTheLaunchersGroupAndProxyDownRefuses)
   ASSERT_NE(group, std::string::npos);
   ASSERT_NE(launcher, std::string::npos);
   EXPECT_LT(group, launcher);
-  // Exclusions first: they must win over every catching rule.
+  // Answers are never caught; caught connections go on before any other test; exclusions win
+  // over every rule that catches a new connection.
+  EXPECT_EQ(script.find("add rule inet morvil output_u4123456 ct direction reply return"),
+            script.find("add rule inet morvil output_u4123456 "));
+  EXPECT_LT(script.find("ct direction original ct mark 0xeb400002 counter name \"u4123456_g2_up\""),
+            script.find("127.0.0.0/8"));
   EXPECT_LT(script.find("ip daddr { 10.1.2.3 } return"), group);
   EXPECT_LT(script.find("127.0.0.0/8"), group);
 
   CatchPlan down = Plan();
   down.proxy_down = true;
   script = ApplyScript(keys, down, {});
-  EXPECT_EQ(script.find("meta mark set"), script.rfind("meta mark set"));  // only the old ones
+  EXPECT_EQ(script.find("socket cgroupv2 level 3 \"morvil/u4123456/g1\" counter"),
+            std::string::npos);
   EXPECT_NE(script.find("\"morvil/u4123456/g1\" meta l4proto tcp reject with tcp reset"),
             std::string::npos);
 }
