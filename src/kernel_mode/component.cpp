@@ -33,6 +33,9 @@ constexpr int kTickMs = 1000;
 constexpr int kWineRetryMs = 50;
 constexpr int kWineRetryForMs = 5000;
 constexpr int kProbeTimeoutMs = 500;
+// How long the acceleration pipe may fail to answer before morvil counts as gone. A busy or
+// restarting server (and a machine under load) makes single questions fail now and then.
+constexpr int64_t kPipeGoneMs = 3000;
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -132,7 +135,8 @@ struct Component::State {
   std::vector<std::string> proxy_ipv4, proxy_ipv6;
   bool proxy_down = false;
   bool rules_dirty = true;
-  bool status_dirty = false;  // programs came or went since the status was written
+  bool status_dirty = false;       // programs came or went since the status was written
+  int64_t pipe_failing_since = 0;  // 0 while the pipe answers
   std::set<pid_t> wine_pending;
   int64_t wine_pending_until = 0;
 
@@ -221,6 +225,20 @@ struct Component::State {
     proxy_ipv6.clear();
     proxy_down = false;
     wine_pending.clear();
+  }
+
+  // The pipe could not be asked: acceleration goes off once that has lasted kPipeGoneMs.
+  void PipeFailed() {
+    pipe.Close();
+    int64_t now = NowMs();
+    if (pipe_failing_since == 0) pipe_failing_since = now;
+    if (now - pipe_failing_since >= kPipeGoneMs) TurnOff();
+  }
+
+  bool OpenPipe() {
+    if (!pipe.Open()) return false;
+    pipe_failing_since = 0;
+    return true;
   }
 
   // Where `pid` is in the user's tree: 0 outside it, kLauncherGroup in the user's cgroup
@@ -391,16 +409,19 @@ struct Component::State {
     bool lost = false;
     std::vector<ProcEvent> batch = events->Read(lost);
     if (lost) return Round();
-    bool opened = false;
+    bool opened = false, failed = false;
     for (const ProcEvent& event : batch) {
       if (event.kind == ProcEvent::Kind::kExit) {
         tracked.erase(event.pid);
         wine_pending.erase(event.pid);
         continue;
       }
-      if (!IsUsers(event.pid) && !tracked.count(event.pid)) continue;
-      if (!opened && !(opened = pipe.Open())) return TurnOff();
-      if (!Consider(event.pid, nullptr)) return TurnOff();
+      // After a failure, processes left unasked are asked by the next round.
+      if (failed || (!IsUsers(event.pid) && !tracked.count(event.pid))) continue;
+      if ((!opened && !(opened = OpenPipe())) || !Consider(event.pid, nullptr)) {
+        PipeFailed();
+        failed = true;
+      }
     }
     pipe.Close();
     KeepSpare();
@@ -412,8 +433,8 @@ struct Component::State {
   // Asks about every process of the user again, so that changes in the page reach programs
   // that are running.
   void Round() {
-    if (!pipe.Open()) {
-      TurnOff();
+    if (!OpenPipe()) {
+      PipeFailed();
       ApplyRules();
       return;
     }
@@ -421,7 +442,7 @@ struct Component::State {
     for (pid_t pid : AllProcesses()) {
       if (!IsUsers(pid)) continue;
       if (!Consider(pid, &cache)) {
-        TurnOff();
+        PipeFailed();
         break;
       }
     }
@@ -429,9 +450,10 @@ struct Component::State {
     // A wineserver that was not there when its program was caught may have come since.
     for (const auto& [pid, t] : tracked)
       if (t.group != 0 && t.server_dir) AdoptWineServer(pid);
-    // Launcher processes that ended no longer count.
+    // Processes that ended (an exit event may have been lost) no longer count.
     std::erase_if(tracked, [](const auto& entry) {
-      return entry.second.group == 0 && !StartTimeOf(entry.first);
+      std::optional<uint64_t> start = StartTimeOf(entry.first);
+      return !start || *start != entry.second.start;
     });
     // Groups whose program ended go once only their wineservers are left.
     std::vector<uint32_t> done;

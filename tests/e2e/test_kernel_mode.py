@@ -9,6 +9,7 @@ route or packet reaches the machine's own network. The programs run as a user id
 acceleration pipe is served by tools/acc-server running as that user.
 """
 
+import faulthandler
 import json
 import os
 import shutil
@@ -180,6 +181,9 @@ while True:
 
 
 IN_NAMESPACE = _can_run() and os.environ.get(NAMESPACE_FLAG) == "1"
+if IN_NAMESPACE:
+    # A run that hangs shows where, before the test runner's time limit ends it.
+    faulthandler.dump_traceback_later(280, exit=True)
 
 
 class KernelModeBase(unittest.TestCase):
