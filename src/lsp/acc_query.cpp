@@ -17,13 +17,20 @@
 
 namespace {
 
-// How long a busy pipe (the server is answering another process) is retried, the pauses between
-// tries (short at first: the server takes its next client within microseconds), and how long the
-// answer is awaited.
-constexpr long kBusyRetryNs = 250'000'000;
+// How long a busy pipe (the server is answering another process) is retried, measured on the
+// clock so that a loaded machine does not stretch it, the pauses between tries (short at first:
+// the server takes its next client within microseconds; never long, or processes that retry more
+// often take every free turn and a patient one is starved), and how long the answer is awaited.
+constexpr long kBusyRetryNs = 1'000'000'000;
 constexpr long kFirstBusyPauseNs = 50'000;
-constexpr long kLongestBusyPauseNs = 2'000'000;
+constexpr long kLongestBusyPauseNs = 400'000;
 constexpr int kReplyWaitMs = 2000;
+
+long MonotonicNs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1'000'000'000L + now.tv_nsec;
+}
 
 // The socket path, after checking that the private directory is ours and closed to others.
 bool PipePath(sockaddr_un& address) {
@@ -49,9 +56,8 @@ int OpenPipe(AskResult& result) {
   result = AskResult::kNoPipe;
   if (!PipePath(address)) return -1;
   const RealCalls& real = Real();
-  long pause_ns = kFirstBusyPauseNs;
-  for (long waited = 0;;
-       waited += pause_ns, pause_ns = std::min(2 * pause_ns, kLongestBusyPauseNs)) {
+  const long started = MonotonicNs();
+  for (long pause_ns = kFirstBusyPauseNs;; pause_ns = std::min(2 * pause_ns, kLongestBusyPauseNs)) {
     int fd = real.socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
     if (real.connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
@@ -67,7 +73,7 @@ int OpenPipe(AskResult& result) {
     __close(fd);
     // Refused: the one instance is serving another process (or a crashed server left its file).
     if (error != ECONNREFUSED && error != EAGAIN) return -1;
-    if (waited >= kBusyRetryNs) {
+    if (MonotonicNs() - started >= kBusyRetryNs) {
       result = AskResult::kBusy;
       return -1;
     }
