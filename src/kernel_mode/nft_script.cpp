@@ -83,18 +83,20 @@ std::string ApplyScript(const UserKeys& keys, const CatchPlan& plan,
   const std::string caught_range = Hex(keys.ct_base | 1) + "-" + Hex(keys.ct_base | kLauncherGroup);
   s += out + "ct direction original ct mark " + caught_range + " meta mark set " + mark +
        " accept\n";
-  // New connections: never caught are destinations that do not leave this machine or its link,
-  // name resolution and the proxy itself.
-  s += out + "meta l4proto != { tcp, udp } return\n";
-  s += out + "th dport 53 return\n";
-  s += out +
-       "ip daddr { 0.0.0.0/8, 127.0.0.0/8, 169.254.0.0/16, 224.0.0.0/4, 255.255.255.255 } "
-       "return\n";
-  s += out + "ip6 daddr { ::/128, ::1/128, fe80::/10, ff00::/8 } return\n";
-  s += out + "fib daddr type broadcast return\n";
-  if (!plan.proxy_ipv4.empty()) s += out + "ip daddr { " + Join(plan.proxy_ipv4) + " } return\n";
-  if (!plan.proxy_ipv6.empty()) s += out + "ip6 daddr { " + Join(plan.proxy_ipv6) + " } return\n";
   if (plan.catching) {
+    // New connections: only sockets of the user's cgroups are looked at further (every other
+    // program of the machine passes here); never caught are destinations that do not leave this
+    // machine or its link, name resolution and the proxy itself.
+    s += out + "socket cgroupv2 level 2 != \"" + UserCgroup(keys) + "\" return\n";
+    s += out + "meta l4proto != { tcp, udp } return\n";
+    s += out + "th dport 53 return\n";
+    s += out +
+         "ip daddr { 0.0.0.0/8, 127.0.0.0/8, 169.254.0.0/16, 224.0.0.0/4, 255.255.255.255 } "
+         "return\n";
+    s += out + "ip6 daddr { ::/128, ::1/128, fe80::/10, ff00::/8 } return\n";
+    s += out + "fib daddr type broadcast return\n";
+    if (!plan.proxy_ipv4.empty()) s += out + "ip daddr { " + Join(plan.proxy_ipv4) + " } return\n";
+    if (!plan.proxy_ipv6.empty()) s += out + "ip6 daddr { " + Join(plan.proxy_ipv6) + " } return\n";
     std::vector<std::pair<uint32_t, std::string>> caught;  // group, socket match
     for (uint32_t group : plan.groups)
       caught.emplace_back(group, "socket cgroupv2 level 3 \"" + GroupCgroup(keys, group) + "\" ");
