@@ -22,6 +22,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from tcp_peers import bulk_sender, close_at_once, serve_tcp  # noqa: E402
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build"))
 BIN = os.path.join(BUILD, "bin")
@@ -34,33 +37,6 @@ BULK_BYTES = 256 << 20
 PLAIN_CONNECTS = 2000
 ROUNDS = 5
 FLAG = "MORVIL_KERNEL_BENCH_NAMESPACE"
-
-
-def serve_tcp(handler):
-    listener = socket.socket()
-    listener.bind((PEER, 0))
-    listener.listen(1024)
-
-    def loop():
-        while True:
-            conn, _ = listener.accept()
-            threading.Thread(target=handler, args=(conn,), daemon=True).start()
-    threading.Thread(target=loop, daemon=True).start()
-    return listener.getsockname()[1]
-
-
-def close_at_once(conn):
-    conn.close()
-
-
-def send_bulk(conn):
-    block = b"x" * (1 << 20)
-    try:
-        for _ in range(BULK_BYTES // len(block)):
-            conn.sendall(block)
-    except OSError:
-        pass
-    conn.close()
 
 
 def serve_udp_echo():
@@ -114,8 +90,8 @@ class Bench:
             if line.strip() == "ready":
                 break
         threading.Thread(target=self.acc.stdout.read, daemon=True).start()
-        self.closer = serve_tcp(close_at_once)
-        self.bulk = serve_tcp(send_bulk)
+        self.closer = serve_tcp(close_at_once, PEER)
+        self.bulk = serve_tcp(bulk_sender(BULK_BYTES), PEER)
         self.echo = serve_udp_echo()
 
     def as_user(self, command):

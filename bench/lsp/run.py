@@ -12,12 +12,14 @@ figures are the proxy's, and only the comparison between the two clients means s
 """
 import os
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import threading
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from tcp_peers import bulk_sender, close_at_once, serve_tcp  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build"))
@@ -31,33 +33,6 @@ ROUNDS = 5
 # Connects far enough apart that each one asks the acceleration pipe again.
 REASK_CONNECTS = 4
 REASK_GAP_MS = 1100
-
-
-def serve(handler):
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(1024)
-
-    def loop():
-        while True:
-            conn, _ = listener.accept()
-            threading.Thread(target=handler, args=(conn,), daemon=True).start()
-    threading.Thread(target=loop, daemon=True).start()
-    return listener.getsockname()[1]
-
-
-def close_at_once(conn):
-    conn.close()
-
-
-def send_bulk(conn):
-    block = b"x" * (1 << 20)
-    try:
-        for _ in range(BULK_BYTES // len(block)):
-            conn.sendall(block)
-    except OSError:
-        pass
-    conn.close()
 
 
 def run(command, env):
@@ -82,8 +57,8 @@ def main():
     with open(config, "w") as f:
         f.write(f"strict_chain\nquiet_mode\ntcp_read_time_out 15000\ntcp_connect_time_out 8000\n"
                 f"[ProxyList]\nsocks5 127.0.0.1 {proxy_port} {TOKEN} {TOKEN}\n")
-    closer = serve(close_at_once)
-    bulk = serve(send_bulk)
+    closer = serve_tcp(close_at_once)
+    bulk = serve_tcp(bulk_sender(BULK_BYTES))
     server = None
 
     def start_server(processes):

@@ -79,11 +79,11 @@ class AccelerationModeTest(test_tray.OnPrivateBusTest):
         # The component of this user, as it would keep its status fresh.
         users = os.path.join(system, "users", str(os.getuid()))
         os.makedirs(users)
-        running = threading.Event()
-        running.set()
+        stopped = threading.Event()
 
+        # Refreshes the file as the component does, until the test ends (the wait ends at once then).
         def component():
-            while running.is_set():
+            while True:
                 programs = ["program 4321 1536 3145728 C:\\Games\\game.exe\n"] + [
                     f"program {5000 + i} {i} {i} /opt/other-{i}/game.exe\n" for i in range(40)]
                 with open(os.path.join(users, "status.tmp"), "w") as f:
@@ -91,12 +91,13 @@ class AccelerationModeTest(test_tray.OnPrivateBusTest):
                             f"cgroup /sys/fs/cgroup/morvil/u0\nproxy 192.0.2.1 1080\n"
                             + "".join(programs))
                 os.replace(os.path.join(users, "status.tmp"), os.path.join(users, "status"))
-                time.sleep(0.3)
+                if stopped.wait(0.3):
+                    return
         writer = threading.Thread(target=component, daemon=True)
         writer.start()
 
         def stop_component():
-            running.clear()
+            stopped.set()
             writer.join()
         self.addCleanup(stop_component)
 

@@ -21,11 +21,11 @@ import threading
 import unittest
 
 from harness import BIN_DIR, wait_until
+from socks5_proxy import Socks5Proxy
 
 NAMESPACE_FLAG = "MORVIL_KERNEL_MODE_NAMESPACE"
 PEER4, PEER6 = "192.0.2.10", "2001:db8::10"
 TOKEN = "k3rnel-token"
-SUPPORT_DIR = os.path.join(os.path.dirname(__file__), "..", "support")
 PROBES_DIR = os.path.join(os.path.dirname(__file__), "..", "kernel_mode", "probes")
 SERVICE = os.path.join(BIN_DIR, "morvil-backend-service")
 WINE = "/usr/lib/wine/wine64"
@@ -124,29 +124,6 @@ class _Echo:
         self.udp.close()
 
 
-class _Proxy:
-    """The SOCKS5 test server on loopback; its log lines collect in `lines`."""
-
-    def __init__(self, bind="127.0.0.1"):
-        self.host = bind
-        self.proc = subprocess.Popen(
-            [sys.executable, os.path.join(SUPPORT_DIR, "socks5_test_server.py"), "--user", TOKEN,
-             "--password", TOKEN, "--bind", bind], stdout=subprocess.PIPE, text=True)
-        self.port = int(self.proc.stdout.readline())
-        self.lines = []
-        threading.Thread(target=self._collect, daemon=True).start()
-
-    def _collect(self):
-        for line in self.proc.stdout:
-            self.lines.append(line.strip())
-
-    def saw(self, line):
-        return wait_until(lambda: line in self.lines, timeout=10)
-
-    def close(self):
-        self.proc.kill()
-        self.proc.wait()
-        self.proc.stdout.close()
 
 # Run as the user in place of morvil's acceleration pipe: answers each request with the next of
 # a series of replies no sound server sends, then starts the series again.
@@ -229,7 +206,7 @@ class KernelModeBase(unittest.TestCase):
 
     def setUp(self):
         self.before = _snapshot(self.uid)
-        self.proxy = _Proxy()
+        self.proxy = Socks5Proxy(TOKEN)
         self.addCleanup(self.proxy.close)
         self.server = None
         self.running = []
@@ -365,7 +342,7 @@ class KernelModeTest(KernelModeBase):
 
     def test_ipv6_peer_is_routed_through_an_ipv6_proxy(self):
         # The test server relays datagrams in its own family only.
-        proxy6 = _Proxy(bind="::1")
+        proxy6 = Socks5Proxy(TOKEN, bind="::1")
         self.addCleanup(proxy6.close)
         self.serve("probe", port=proxy6.port, server="::1")
         probe = self.start(os.path.join(self.bin, "probe"), PEER6, str(self.peer6.port),
@@ -417,7 +394,7 @@ class KernelModeTest(KernelModeBase):
         probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
                            str(self.peer.port))
         self.wait_routed(probe)
-        second = _Proxy()
+        second = Socks5Proxy(TOKEN)
         self.addCleanup(second.close)
         self.serve("probe", port=second.port)
         self.assertTrue(wait_until(lambda: f"proxy 127.0.0.1 {second.port}" in self.status()))

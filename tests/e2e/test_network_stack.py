@@ -19,8 +19,8 @@ import time
 import unittest
 
 from harness import BIN_DIR, wait_until
+from socks5_proxy import Socks5Proxy
 
-SUPPORT_DIR = os.path.join(os.path.dirname(__file__), "..", "support")
 LIBRARY = os.path.join(BIN_DIR, "sorvan_lsp.so")
 TOKEN = "t0ken-42"
 PYTHON_NAME = os.path.basename(os.path.realpath(sys.executable))
@@ -51,28 +51,6 @@ def _udp_echo(sock):
         sock.sendto(data, peer)
 
 
-class Proxy:
-    """The SOCKS5 test server; its log lines collect in `lines`."""
-
-    def __init__(self, password=TOKEN, auth="password"):
-        self.proc = subprocess.Popen(
-            [sys.executable, os.path.join(SUPPORT_DIR, "socks5_test_server.py"), "--auth", auth,
-             "--user", TOKEN, "--password", password], stdout=subprocess.PIPE, text=True)
-        self.port = int(self.proc.stdout.readline())
-        self.lines = []
-        threading.Thread(target=self._collect, daemon=True).start()
-
-    def _collect(self):
-        for line in self.proc.stdout:
-            self.lines.append(line.strip())
-
-    def saw(self, line, timeout=5.0):
-        return wait_until(lambda: line in self.lines, timeout=timeout)
-
-    def close(self):
-        self.proc.kill()
-        self.proc.wait()
-        self.proc.stdout.close()
 
 
 def _answer_with_peer_port(server):
@@ -124,7 +102,7 @@ class NetworkStackTest(unittest.TestCase):
         self.runtime = os.path.join(self.scratch, "runtime")
         os.mkdir(self.runtime, 0o700)
         self.server = None
-        self.proxy = Proxy()
+        self.proxy = Socks5Proxy(TOKEN)
         self.addCleanup(self.proxy.close)
         self.addCleanup(shutil.rmtree, self.scratch, True)
 
@@ -367,7 +345,7 @@ for _ in range(2):
 """)
 
     def test_without_a_token_the_proxy_is_used_without_authentication(self):
-        proxy = Proxy(auth="none")
+        proxy = Socks5Proxy(TOKEN, auth="none")
         self.addCleanup(proxy.close)
         self.serve(PYTHON_NAME, proxy=proxy, token="")
         run = self.fetch_twice()
@@ -376,7 +354,7 @@ for _ in range(2):
         self.assertTrue(wait_until(lambda: proxy.lines.count(connect) == 2), proxy.lines)
 
     def test_with_a_token_a_proxy_without_authentication_is_used_too(self):
-        proxy = Proxy(auth="none")
+        proxy = Socks5Proxy(TOKEN, auth="none")
         self.addCleanup(proxy.close)
         self.serve(PYTHON_NAME, proxy=proxy)
         # The second connection sends all its steps at once, for the method the proxy chose.
@@ -386,7 +364,7 @@ for _ in range(2):
         self.assertTrue(wait_until(lambda: proxy.lines.count(connect) == 2), proxy.lines)
 
     def test_proxy_that_accepts_no_offered_method_fails_like_a_refused_connection(self):
-        refusing = Proxy(auth="refuse")
+        refusing = Socks5Proxy(TOKEN, auth="refuse")
         self.addCleanup(refusing.close)
         # Refusing every method; and a proxy that wants a password when there is no token.
         for proxy, token in ((refusing, TOKEN), (self.proxy, "")):
@@ -418,7 +396,7 @@ for _ in range(2):
         self.assertTrue(wait_until(lambda: route() == "proxied", timeout=5))
         self.assertTrue(self.proxy.saw(f"connect {TOKEN} 127.0.0.1 {self.ports.getsockname()[1]}"))
         # Another proxy server: the next connections take it.
-        other = Proxy(auth="none")
+        other = Socks5Proxy(TOKEN, auth="none")
         self.addCleanup(other.close)
         self.stop_serving()
         self.serve(PYTHON_NAME, proxy=other, token="")
