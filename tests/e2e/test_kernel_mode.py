@@ -167,6 +167,10 @@ class KernelModeBase(unittest.TestCase):
     """A user, peers, a proxy, the user's acceleration pipe and the component, per test."""
 
     PROCESSES = "probe,probe-go"
+    # The proxy token the page stores, and the user the test proxy names in its log for it: an
+    # empty token offers no authentication, which the proxy logs as "-".
+    TOKEN = TOKEN
+    PROXY_USER = TOKEN
 
     @classmethod
     def setUpClass(cls):
@@ -206,7 +210,7 @@ class KernelModeBase(unittest.TestCase):
 
     def setUp(self):
         self.before = _snapshot(self.uid)
-        self.proxy = Socks5Proxy(TOKEN)
+        self.proxy = self.new_proxy()
         self.addCleanup(self.proxy.close)
         self.server = None
         self.running = []
@@ -235,6 +239,11 @@ class KernelModeBase(unittest.TestCase):
         return ["setpriv", f"--reuid={self.uid}", f"--regid={self.uid}", "--clear-groups",
                 *command]
 
+    def new_proxy(self, bind="127.0.0.1"):
+        if self.TOKEN:
+            return Socks5Proxy(self.TOKEN, bind=bind)
+        return Socks5Proxy("", auth="none", bind=bind)
+
     def serve(self, processes, port=None, server="127.0.0.1"):
         """(Re)starts the user's acceleration pipe with these settings."""
         self.stop_serving()
@@ -242,7 +251,7 @@ class KernelModeBase(unittest.TestCase):
             self.as_user([os.path.join(BIN_DIR, "acc-server"), f"acc.processes={processes}",
                           f"acc.proxy_server={server}",
                           f"acc.proxy_port={port or self.proxy.port}",
-                          f"acc.proxy_token={TOKEN}"]),
+                          f"acc.proxy_token={self.TOKEN}"]),
             env=self.user_env(), stdout=subprocess.PIPE, text=True)
         # Its diagnostic lines may come first, and quickly: read them all, without pauses.
         self.assertIn("ready", (line.strip() for line in self.server.stdout))
@@ -318,9 +327,10 @@ class KernelModeBase(unittest.TestCase):
         # The program sees its real peer; the proxy logged each with the token.
         self.assertEqual(lines, [f"tcp {peer} {port} ping", f"udp {peer} {port} udp",
                                  f"cudp {peer} {port} cudp"], proxy.lines)
-        self.assertTrue(proxy.saw(f"connect {TOKEN} {peer} {port}"), proxy.lines)
-        self.assertTrue(proxy.saw(f"udp {TOKEN} {peer} {port} 3"), proxy.lines)
-        self.assertTrue(proxy.saw(f"udp {TOKEN} {peer} {port} 4"), proxy.lines)
+        user = self.PROXY_USER
+        self.assertTrue(proxy.saw(f"connect {user} {peer} {port}"), proxy.lines)
+        self.assertTrue(proxy.saw(f"udp {user} {peer} {port} 3"), proxy.lines)
+        self.assertTrue(proxy.saw(f"udp {user} {peer} {port} 4"), proxy.lines)
 
 
 
@@ -342,7 +352,7 @@ class KernelModeTest(KernelModeBase):
 
     def test_ipv6_peer_is_routed_through_an_ipv6_proxy(self):
         # The test server relays datagrams in its own family only.
-        proxy6 = Socks5Proxy(TOKEN, bind="::1")
+        proxy6 = self.new_proxy(bind="::1")
         self.addCleanup(proxy6.close)
         self.serve("probe", port=proxy6.port, server="::1")
         probe = self.start(os.path.join(self.bin, "probe"), PEER6, str(self.peer6.port),
@@ -394,7 +404,7 @@ class KernelModeTest(KernelModeBase):
         probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
                            str(self.peer.port))
         self.wait_routed(probe)
-        second = Socks5Proxy(TOKEN)
+        second = self.new_proxy()
         self.addCleanup(second.close)
         self.serve("probe", port=second.port)
         self.assertTrue(wait_until(lambda: f"proxy 127.0.0.1 {second.port}" in self.status()))
@@ -468,6 +478,24 @@ class KernelModeTest(KernelModeBase):
         lines = self.go(probe)
         self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
         self.assertFalse([l for l in self.proxy.lines if l.startswith("connect")])
+
+
+@unittest.skipUnless(IN_NAMESPACE, "needs root, unshare, nft and setpriv")
+class EmptyTokenTest(KernelModeBase):
+    """A page that stores no token: the proxy is asked without authentication."""
+
+    PROCESSES = "probe"
+    TOKEN = ""
+    PROXY_USER = "-"
+
+    def test_listed_program_goes_through_a_proxy_without_authentication(self):
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe))
+        self.assertFalse([l for l in self.proxy.lines if l.startswith(("auth", "methods"))],
+                         self.proxy.lines)
+        self.assertIn(f"proxy 127.0.0.1 {self.proxy.port}", self.status())
 
 
 @unittest.skipUnless(IN_NAMESPACE and os.path.exists(WINE) and shutil.which("x86_64-w64-mingw32-gcc"),
