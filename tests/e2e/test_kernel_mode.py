@@ -157,6 +157,33 @@ while True:
 """
 
 
+# Run as the user: holds the acceleration pipe argv[1] with a connection that sends nothing, then
+# with one that sends half a request, each until the server ends it; says "held" once connected
+# and "ended" when the server hung up.
+HOLDER = r"""
+import socket, sys, time
+for first in (None, "RequestAc".encode("utf-16-le")):
+    give_up = time.monotonic() + 10
+    while True:
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        try:
+            s.connect(sys.argv[1])
+            break
+        except ConnectionRefusedError:  # the server is busy with another client
+            s.close()
+            if time.monotonic() > give_up:
+                raise
+            time.sleep(0.001)
+    print("held", flush=True)
+    if first:
+        s.send(first)
+    s.settimeout(10)
+    if s.recv(4096) == b"":
+        print("ended", flush=True)
+    s.close()
+"""
+
+
 IN_NAMESPACE = _can_run() and os.environ.get(NAMESPACE_FLAG) == "1"
 if IN_NAMESPACE:
     # A run that hangs shows where, before the test runner's time limit ends it.
@@ -467,6 +494,21 @@ class KernelModeTest(KernelModeBase):
         self.serve(self.PROCESSES)
         self.wait_routed(probe)
         self.assert_through_proxy(self.go(probe))
+
+    def test_clients_holding_the_acceleration_pipe_do_not_stop_routing(self):
+        pipe = os.path.join(self.runtime, "morvil", "pipe", "brelanpipe")
+        holder = subprocess.Popen(self.as_user([sys.executable, "-c", HOLDER, pipe]),
+                                  env=self.user_env(), stdout=subprocess.PIPE, text=True)
+        self.addCleanup(holder.stdout.close)
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.kill)
+        self.assertEqual(holder.stdout.readline().strip(), "held")
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe))
+        # The server ended each of the holder's connections.
+        self.assertEqual(holder.stdout.read().split(), ["ended", "held", "ended"])
 
     def test_morvil_gone_leaves_programs_alone(self):
         probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
