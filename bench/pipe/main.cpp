@@ -137,6 +137,27 @@ Figures Measure(const Text& name, int requests, int connections) {
 
 constexpr int kRounds = 5;
 
+// The run's runtime directory, under TMPDIR. Removed when the process exits, also through one of
+// the std::exit calls above on a failure.
+std::string g_scratch;
+
+void RemoveScratchDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(g_scratch, ignored);
+}
+
+bool MakeScratchDirectory() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/morvil-bench-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    return false;
+  }
+  g_scratch = pattern;
+  std::atexit(RemoveScratchDirectory);
+  return true;
+}
+
 // Threads started afterwards inherit the affinity.
 void PinToCpu(int cpu) {
   cpu_set_t set;
@@ -162,9 +183,8 @@ int main(int argc, char** argv) {
   const int requests = argc > 1 ? std::atoi(argv[1]) : 20000;
   const int connections = argc > 2 ? std::atoi(argv[2]) : 3000;
   const bool same_cpu = argc > 3 && std::strcmp(argv[3], "same-cpu") == 0;
-  char pattern[] = "/tmp/morvil-bench-XXXXXX";
-  if (!::mkdtemp(pattern)) return 1;
-  ::setenv("XDG_RUNTIME_DIR", pattern, 1);
+  if (!MakeScratchDirectory()) return 1;
+  ::setenv("XDG_RUNTIME_DIR", g_scratch.c_str(), 1);
 
   InsertPair(u"acc.processes", u"bar.exe,foo.exe,baz.exe");
   InsertPair(u"acc.proxy_server", u"10.0.0.1");
@@ -212,6 +232,5 @@ int main(int argc, char** argv) {
               acc.requests_per_second / bare.requests_per_second, "",
               acc.connections_per_second / bare.connections_per_second);
   std::fflush(stdout);
-  std::filesystem::remove_all(pattern);
   return 0;
 }
