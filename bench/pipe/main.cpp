@@ -46,7 +46,11 @@ UniqueFd Listen(const std::filesystem::path& path) {
   const std::string temporary = path.string() + ".new";
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, temporary.c_str());
+  if (temporary.size() >= sizeof address.sun_path) {
+    std::fprintf(stderr, "echo server: path too long: %s\n", temporary.c_str());
+    std::exit(1);
+  }
+  temporary.copy(address.sun_path, temporary.size());
   ::unlink(temporary.c_str());
   if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listener.get(), 0) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
@@ -82,7 +86,12 @@ void EchoServer(std::filesystem::path path, bool refuse_while_busy) {
 }
 
 void StartEchoServer(const Text& name, bool refuse_while_busy) {
-  std::thread(EchoServer, *PipeSocketPath(name), refuse_while_busy).detach();
+  Result<std::filesystem::path> path = PipeSocketPath(name);
+  if (!path) {
+    std::fprintf(stderr, "echo server: %s\n", path.error().context.c_str());
+    std::exit(1);
+  }
+  std::thread(EchoServer, *path, refuse_while_busy).detach();
 }
 
 // Opens the pipe, retrying while the server is between clients (refused; once the server has
