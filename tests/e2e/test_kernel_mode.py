@@ -332,10 +332,10 @@ class KernelModeTest(KernelModeBase):
                            str(self.peer.port))
         self.wait_routed(probe)
         self.assert_through_proxy(self.go(probe))
-        # The page learns of the program and of its bytes from the status file.
+        # The page learns of the program and of its bytes both ways from the status file.
         line = wait_until(lambda: next(
             (l for l in self.status().splitlines()
-             if l.startswith(f"program {probe.pid} ") and not l.split()[2] == "0"), None))
+             if l.startswith(f"program {probe.pid} ") and "0" not in l.split()[2:4]), None))
         self.assertTrue(line, self.status())
         self.assertTrue(line.endswith(os.path.join(self.bin, "probe")), line)
         self.assertIn(f"proxy 127.0.0.1 {self.proxy.port}", self.status())
