@@ -202,12 +202,12 @@ std::string ApplyScript(const UserKeys& keys, const CatchPlan& plan,
          "\" meta mark set " + mark + " accept\n";
   s += rule("count") + "meta mark set " + mark + " accept\n";
 
-  // input: the relay's packets to the user's programs are counted per group; datagrams from
-  // outside to the user's programs are remembered, so that their answers go straight back.
+  // input: the relay's packets to the user's programs are counted per group; other datagrams
+  // to the user's programs are remembered, so that their answers go straight back.
   s += rule("input") + "meta mark " + Hex(keys.relay_mark) + " " + go("received") + "\n";
   for (const Family& f : kFamilies)
-    s += rule("input") + "meta nfproto " + f.proto + " meta l4proto udp iif != lo " +
-         "socket cgroupv2 level 2 \"" + UserCgroup(keys) + "\" update @" +
+    s += rule("input") + "meta nfproto " + f.proto +
+         " meta l4proto udp socket cgroupv2 level 2 \"" + UserCgroup(keys) + "\" update @" +
          SetName(f.answers, keys) + " { " + f.ip + " daddr . udp dport . " + f.ip +
          " saddr . udp sport }\n";
   for (const auto& [group, socket] : sockets)
