@@ -310,13 +310,31 @@ class KernelModeTest(KernelModeBase):
                            str(self.peer.port))
         self.wait_routed(probe)
         self.assert_through_proxy(self.go(probe))
-        # The page learns of the program and of its bytes from the status file.
+        # The page learns of the program and of its bytes both ways from the status file.
         line = wait_until(lambda: next(
             (l for l in self.status().splitlines()
-             if l.startswith(f"program {probe.pid} ") and not l.split()[2] == "0"), None))
+             if l.startswith(f"program {probe.pid} ") and "0" not in l.split()[2:4]), None))
         self.assertTrue(line, self.status())
         self.assertTrue(line.endswith(os.path.join(self.bin, "probe")), line)
         self.assertIn(f"proxy 127.0.0.1 {self.proxy.port}", self.status())
+
+    def test_connections_another_side_opens_are_answered_directly(self):
+        host = self.start(os.path.join(self.bin, "probe"), "serve")
+        self.wait_routed(host)
+        host.stdin.write("listen\n")
+        host.stdin.flush()
+        port = int(host.stdout.readline())
+        # A peer reaches the listed program (from an address of the namespace that would be
+        # caught); its answers come straight back, not through the proxy.
+        with socket.create_connection((PEER4, port), timeout=10) as connection:
+            connection.sendall(b"hello")
+            self.assertEqual(connection.recv(64), b"hosted")
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as peer:
+            peer.settimeout(10)
+            peer.bind((PEER4, 0))
+            peer.sendto(b"hello", (PEER4, port))
+            self.assertEqual(peer.recvfrom(64), (b"hosted", (PEER4, port)))
+        self.assertFalse(any(f" {port}" in line for line in self.proxy.lines), self.proxy.lines)
 
     def test_ipv6_peer_is_routed_through_an_ipv6_proxy(self):
         # The test server relays datagrams in its own family only.
