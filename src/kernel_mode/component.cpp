@@ -10,12 +10,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <optional>
 #include <set>
 
-#include <cstdio>
 #include "kernel_mode/acc_pipe.h"
 #include "kernel_mode/cgroup_tree.h"
 #include "kernel_mode/nft.h"
@@ -567,7 +567,7 @@ Result<std::unique_ptr<Component>> Component::Start(const ComponentOptions& opti
   Result<CgroupTree> tree = CgroupTree::Create(keys);
   if (!tree) return tree.error();
   state->tree.emplace(std::move(*tree));
-  Result<std::unique_ptr<Relay>> relay = Relay::Start();
+  Result<std::unique_ptr<Relay>> relay = Relay::Start(keys.relay_mark);
   if (!relay) return relay.error();
   state->relay = std::move(*relay);
   Result<PolicyRouting> routing = PolicyRouting::Install(keys);

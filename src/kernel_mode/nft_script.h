@@ -1,11 +1,13 @@
 // The nftables commands of one user's component, as text for libnftables. Pure; thread-safe.
 //
 // One table `inet morvil` holds every user's chains. Per user:
-//   output_u<uid>   (route hook output): sockets of the user's cgroup get the user's packet mark,
-//                   which makes the kernel route the packet again, now by the user's routing
-//                   table: to this machine, over loopback. Destinations that never leave the
-//                   machine or its link, name resolution (port 53) and the proxy are skipped.
-//                   Each program group counts the bytes its sockets send.
+//   output_u<uid>   (route hook output): packets of connections caught before keep the user's
+//                   packet mark, which makes the kernel route the packet again, now by the user's
+//                   routing table: to this machine, over loopback. Sockets of the user's cgroup
+//                   go on to catch_u<uid>; every other socket leaves after a few tests.
+//   catch_u<uid>    new connections of the user's programs get the mark too, except to
+//                   destinations that never leave the machine or its link, name resolution
+//                   (port 53) and the proxy. Each program group counts the bytes its sockets send.
 //   prerouting_u<uid> (prerouting): marked packets are handed to the relay's listeners (TPROXY);
 //                   a marked packet that no listener takes is dropped, never delivered directly.
 //                   Packets coming back on caught connections are counted per group.
@@ -50,7 +52,7 @@ struct CatchPlan {
 [[nodiscard]] std::string ApplyScript(const UserKeys& keys, const CatchPlan& plan,
                                       const std::vector<uint32_t>& dropped_groups);
 
-// Deletes the user's chains and the counters of `groups` and of the launcher group. The table
+// Deletes the user's three chains and the counters of `groups` and of the launcher group. The table
 // itself stays (other users may have chains in it): see EmptyTableScript.
 [[nodiscard]] std::string RemovalScript(const UserKeys& keys, const std::vector<uint32_t>& groups);
 

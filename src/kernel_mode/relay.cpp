@@ -34,6 +34,7 @@ constexpr size_t kMaxQueuedDatagrams = 64;
 constexpr size_t kMaxAssociations = 4096;
 constexpr int kPipeSize = 1 << 20;
 constexpr size_t kMaxDatagram = 65536;
+constexpr int kKeepAliveSeconds = 60;
 
 int64_t Now() {
   timespec now{};
@@ -57,6 +58,14 @@ void Reset(UniqueFd& fd) {
 void NoDelay(int fd) {
   int on = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+// Probes the program's end of an idle connection every kKeepAliveSeconds.
+void KeepAlive(int fd) {
+  int on = 1, seconds = kKeepAliveSeconds;
+  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &seconds, sizeof seconds);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &seconds, sizeof seconds);
 }
 
 // The program socket a datagram came from, as a map key.
@@ -494,6 +503,7 @@ void Relay::Impl::AcceptTcp(int listener) {
       continue;
     }
     NoDelay(program.get());
+    KeepAlive(program.get());
     auto connection = std::make_unique<TcpConnection>(*this, std::move(program),
                                                       std::move(proxy_fd), target, current->token);
     TcpConnection* raw = connection.get();
@@ -600,10 +610,14 @@ void Relay::Impl::Run() {
 
 namespace {
 
-// A transparent listener on loopback of `family`; its port in `port`.
-UniqueFd Listen(int family, int type, uint16_t& port) {
+bool Mark(int fd, uint32_t mark) {
+  return ::setsockopt(fd, SOL_SOCKET, SO_MARK, &mark, sizeof mark) == 0;
+}
+
+// A transparent listener on loopback of `family`, with `mark`; its port in `port`.
+UniqueFd Listen(int family, int type, uint32_t mark, uint16_t& port) {
   UniqueFd fd(::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!fd) return fd;
+  if (!fd || !Mark(fd.get(), mark)) return UniqueFd();
   int on = 1;
   bool v6 = family == AF_INET6;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -640,20 +654,21 @@ UniqueFd Listen(int family, int type, uint16_t& port) {
 
 }  // namespace
 
-Result<std::unique_ptr<Relay>> Relay::Start() {
+Result<std::unique_ptr<Relay>> Relay::Start(uint32_t mark) {
   auto impl = std::make_unique<Impl>();
   impl->epoll.reset(::epoll_create1(EPOLL_CLOEXEC));
   impl->wake.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!impl->epoll || !impl->wake) return Error::FromErrno("epoll");
-  impl->tcp4 = Listen(AF_INET, SOCK_STREAM, impl->ports.tcp4);
-  impl->udp4 = Listen(AF_INET, SOCK_DGRAM, impl->ports.udp4);
+  impl->tcp4 = Listen(AF_INET, SOCK_STREAM, mark, impl->ports.tcp4);
+  impl->udp4 = Listen(AF_INET, SOCK_DGRAM, mark, impl->ports.udp4);
   if (!impl->tcp4 || !impl->udp4) return Error::FromErrno("transparent listener");
-  impl->tcp6 = Listen(AF_INET6, SOCK_STREAM, impl->ports.tcp6);
-  impl->udp6 = Listen(AF_INET6, SOCK_DGRAM, impl->ports.udp6);
+  impl->tcp6 = Listen(AF_INET6, SOCK_STREAM, mark, impl->ports.tcp6);
+  impl->udp6 = Listen(AF_INET6, SOCK_DGRAM, mark, impl->ports.udp6);
   if (!impl->tcp6 || !impl->udp6) impl->ports.tcp6 = impl->ports.udp6 = 0;  // no IPv6 here
   impl->raw4.reset(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW));
   impl->raw6.reset(::socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW));
-  if (!impl->raw4) return Error::FromErrno("raw socket");
+  if (!impl->raw4 || !Mark(impl->raw4.get(), mark) || (impl->raw6 && !Mark(impl->raw6.get(), mark)))
+    return Error::FromErrno("raw socket");
   epoll_event wake{EPOLLIN, {.ptr = nullptr}};
   if (::epoll_ctl(impl->epoll.get(), EPOLL_CTL_ADD, impl->wake.get(), &wake) != 0)
     return Error::FromErrno("epoll_ctl");

@@ -5,6 +5,8 @@
 //   UDP: each program socket (source address and port) gets its own UDP ASSOCIATE; datagrams go
 //        out with their original destination in the SOCKS5 header, and answers come back to the
 //        program from the peer's own address and port.
+// An idle caught connection is probed every minute (TCP keep-alive), so that the program's
+// answer keeps the connection known to the rules that route it here.
 // When the proxy cannot be reached the program's connection is reset, never sent directly; the
 // failure is reported so that the component can refuse further connections at once.
 #pragma once
@@ -27,9 +29,10 @@ struct ProxyEndpoint {
 
 class Relay {
  public:
-  // Binds the listeners and starts the relay's thread. Needs CAP_NET_ADMIN (transparent
-  // sockets) and CAP_NET_RAW (answers from the peer's address).
-  [[nodiscard]] static Result<std::unique_ptr<Relay>> Start();
+  // Binds the listeners and starts the relay's thread. Every packet the relay sends to a
+  // program carries `mark` (the accepted connections take it from their listener). Needs
+  // CAP_NET_ADMIN (transparent sockets, marks) and CAP_NET_RAW (answers from the peer's address).
+  [[nodiscard]] static Result<std::unique_ptr<Relay>> Start(uint32_t mark);
   ~Relay();
 
   // The listeners' ports (0 for a family this machine does not have).

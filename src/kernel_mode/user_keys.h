@@ -14,10 +14,8 @@ struct UserKeys {
   // Packet mark of the user's caught packets, and the number of the routing table those
   // packets look up (the same value: one of each per user).
   uint32_t mark = 0;
-  // Connection marks of the user's caught connections: `ct_base | group`, where group
-  // kLauncherGroup is the user's cgroup itself (programs started by the launcher) and
-  // 1..kLauncherGroup-1 its program groups. Never 0, the mark of every other connection.
-  uint32_t ct_base = 0;
+  // Packet mark of the relay's packets to the user's programs, by which they are counted.
+  uint32_t relay_mark = 0;
   // "u<uid>": the user's cgroup directory under "morvil/" and the suffix of its chains.
   std::string name;
 };

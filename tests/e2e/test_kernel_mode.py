@@ -10,7 +10,6 @@ acceleration pipe is served by tools/acc-server running as that user.
 """
 
 import faulthandler
-import json
 import os
 import shutil
 import socket
@@ -20,7 +19,9 @@ import tempfile
 import threading
 import unittest
 
+from acc_server import AccServer
 from harness import BIN_DIR, wait_until
+from service_pipe import ask_command, read_answers
 from socks5_proxy import Socks5Proxy
 
 NAMESPACE_FLAG = "MORVIL_KERNEL_MODE_NAMESPACE"
@@ -33,21 +34,6 @@ APP_DIR = os.path.realpath(BIN_DIR)
 INSTALL = (f'open,{APP_DIR}/pellix.exe, -i -a -n "sorvan_lsp" -d32 '
            f'"{APP_DIR}/sorvan_lsp.dll"')
 REMOVE = f'open,{APP_DIR}/pellix.exe, -r -n "sorvan_lsp"'
-
-# Run as the user: sends each message of argv[2] (JSON) on one connection to the service's pipe
-# argv[1] and prints the answers as JSON.
-CLIENT = r"""
-import json, socket, sys
-s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
-s.settimeout(30)
-s.connect(sys.argv[1])
-answers = []
-for message in json.loads(sys.argv[2]):
-    s.send(message.encode("utf-16-le"))
-    answers.append(s.recv(65536).decode("utf-16-le"))
-print(json.dumps(answers))
-"""
-
 
 def _can_run():
     return (os.geteuid() == 0 and shutil.which("unshare") and shutil.which("nft")
@@ -274,21 +260,13 @@ class KernelModeBase(unittest.TestCase):
     def serve(self, processes, port=None, server="127.0.0.1"):
         """(Re)starts the user's acceleration pipe with these settings."""
         self.stop_serving()
-        self.server = subprocess.Popen(
-            self.as_user([os.path.join(BIN_DIR, "acc-server"), f"acc.processes={processes}",
-                          f"acc.proxy_server={server}",
-                          f"acc.proxy_port={port or self.proxy.port}",
-                          f"acc.proxy_token={self.TOKEN}"]),
-            env=self.user_env(), stdout=subprocess.PIPE, text=True)
-        # Its diagnostic lines may come first, and quickly: read them all, without pauses.
-        self.assertIn("ready", (line.strip() for line in self.server.stdout))
-        threading.Thread(target=self.server.stdout.read, daemon=True).start()
+        self.server = AccServer(self.user_env(), processes, server, port or self.proxy.port,
+                                self.TOKEN, wrap=self.as_user)
+        self.assertTrue(self.server.ready)
 
     def stop_serving(self):
         if self.server:
-            self.server.kill()
-            self.server.wait()
-            self.server.stdout.close()
+            self.server.close()
             self.server = None
 
     def start(self, program, *args, env=None, cwd=None):
@@ -316,11 +294,11 @@ class KernelModeBase(unittest.TestCase):
 
     def ask_service(self, *messages):
         """The service's answers to `messages`, sent by the user as the page sends them."""
-        run = subprocess.run(self.as_user([sys.executable, "-c", CLIENT, self.service_pipe,
-                                           json.dumps(messages)]),
-                             env=self.user_env(), capture_output=True, text=True, timeout=60)
+        run = subprocess.run(
+            self.as_user(ask_command(sys.executable, self.service_pipe, messages, timeout=30)),
+            env=self.user_env(), capture_output=True, text=True, timeout=60)
         self.assertEqual(run.returncode, 0, run.stderr)
-        return json.loads(run.stdout)
+        return read_answers(run.stdout)[0]
 
     def start_component(self):
         self.assertEqual(self.ask_service(INSTALL), ["0"])
@@ -369,13 +347,31 @@ class KernelModeTest(KernelModeBase):
                            str(self.peer.port))
         self.wait_routed(probe)
         self.assert_through_proxy(self.go(probe))
-        # The page learns of the program and of its bytes from the status file.
+        # The page learns of the program and of its bytes both ways from the status file.
         line = wait_until(lambda: next(
             (l for l in self.status().splitlines()
-             if l.startswith(f"program {probe.pid} ") and not l.split()[2] == "0"), None))
+             if l.startswith(f"program {probe.pid} ") and "0" not in l.split()[2:4]), None))
         self.assertTrue(line, self.status())
         self.assertTrue(line.endswith(os.path.join(self.bin, "probe")), line)
         self.assertIn(f"proxy 127.0.0.1 {self.proxy.port}", self.status())
+
+    def test_connections_another_side_opens_are_answered_directly(self):
+        host = self.start(os.path.join(self.bin, "probe"), "serve")
+        self.wait_routed(host)
+        host.stdin.write("listen\n")
+        host.stdin.flush()
+        port = int(host.stdout.readline())
+        # A peer reaches the listed program (from an address of the namespace that would be
+        # caught); its answers come straight back, not through the proxy.
+        with socket.create_connection((PEER4, port), timeout=10) as connection:
+            connection.sendall(b"hello")
+            self.assertEqual(connection.recv(64), b"hosted")
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as peer:
+            peer.settimeout(10)
+            peer.bind((PEER4, 0))
+            peer.sendto(b"hello", (PEER4, port))
+            self.assertEqual(peer.recvfrom(64), (b"hosted", (PEER4, port)))
+        self.assertFalse(any(f" {port}" in line for line in self.proxy.lines), self.proxy.lines)
 
     def test_ipv6_peer_is_routed_through_an_ipv6_proxy(self):
         # The test server relays datagrams in its own family only.

@@ -28,39 +28,63 @@ CatchPlan Plan() {
   return plan;
 }
 
-TEST(NftScriptTest, NothingIsCaughtWhileAccelerationIsOff) {
+// The position of the first rule of `chain` that contains `text`; npos when none does.
+size_t RuleAt(const std::string& script, const std::string& chain, const std::string& text) {
+  const std::string head = "add rule inet morvil " + chain + "_u4123456 ";
+  for (size_t at = script.find(head); at != std::string::npos; at = script.find(head, at + 1)) {
+    size_t end = script.find('\n', at);
+    if (script.substr(at, end - at).find(text) != std::string::npos) return at;
+  }
+  return std::string::npos;
+}
+
+TEST(NftScriptTest, NothingNewIsCaughtWhileAccelerationIsOff) {
   CatchPlan plan = Plan();
   plan.catching = false;
   std::string script = ApplyScript(KeysForUser(kUid), plan, {});
-  EXPECT_EQ(script.find("socket cgroupv2"), std::string::npos);
+  EXPECT_EQ(script.find("goto new_u4123456"), std::string::npos);
+  // Connections caught before go on through the relay until they end.
+  EXPECT_NE(RuleAt(script, "catch", "goto caught_u4123456"), std::string::npos);
+  EXPECT_NE(RuleAt(script, "caught", "@tcp4_u4123456 update"), std::string::npos);
   // The groups' counters stay, for the programs' totals.
   EXPECT_NE(script.find("add counter inet morvil u4123456_g2_down"), std::string::npos);
 }
 
-TEST(NftScriptTest, ProgramGroupsComeBeforeTheLaunchersGroupAndProxyDownRefuses) {
+TEST(NftScriptTest, ExclusionsComeFirstAndProgramGroupsBeforeTheLaunchersGroup) {
   UserKeys keys = KeysForUser(kUid);
   std::string script = ApplyScript(keys, Plan(), {});
-  size_t group = script.find("level 3 \"morvil/u4123456/g2\" counter name \"u4123456_g2_up\"");
-  size_t launcher = script.find("level 2 \"morvil/u4123456\" counter");
+  // Every other socket of the machine leaves after one test.
+  EXPECT_NE(RuleAt(script, "output", "socket cgroupv2 level 2 \"morvil/u4123456\" goto catch"),
+            std::string::npos);
+  EXPECT_EQ(RuleAt(script, "output", "return"), std::string::npos);
+  size_t group = RuleAt(script, "catch", "level 3 \"morvil/u4123456/g2\" goto new");
+  size_t launcher = RuleAt(script, "catch", "level 2 \"morvil/u4123456\" goto new");
   ASSERT_NE(group, std::string::npos);
   ASSERT_NE(launcher, std::string::npos);
   EXPECT_LT(group, launcher);
-  // Answers are never caught; caught connections go on before any other test; exclusions win
-  // over every rule that catches a new connection.
-  EXPECT_EQ(script.find("add rule inet morvil output_u4123456 ct direction reply return"),
-            script.find("add rule inet morvil output_u4123456 "));
-  EXPECT_LT(script.find("ct direction original ct mark 0xeb400002 counter name \"u4123456_g2_up\""),
-            script.find("127.0.0.0/8"));
-  EXPECT_LT(script.find("ip daddr { 10.1.2.3 } return"), group);
-  EXPECT_LT(script.find("127.0.0.0/8"), group);
+  // Later packets of a connection, answers to peers that came from outside, loopback and the
+  // proxy are decided before any rule that catches something new.
+  for (const char* first : {"goto caught", "@answers4_u4123456 return", "127.0.0.0/8",
+                            "ip daddr { 10.1.2.3 } return", "2001:db8::99", "th dport 53"})
+    EXPECT_LT(RuleAt(script, "catch", first), group) << first;
+  EXPECT_LT(RuleAt(script, "count", "\"morvil/u4123456/g2\" counter name \"u4123456_g2_up\""),
+            RuleAt(script, "count", "level 2 \"morvil/u4123456\" counter name \"u4123456_gl_up\""));
+  // The relay's packets to the programs are counted by their mark.
+  EXPECT_NE(RuleAt(script, "input", "meta mark 0x6d77eb40 goto received"), std::string::npos);
+  // A full set refuses the connection rather than letting it go direct.
+  EXPECT_LT(RuleAt(script, "new", "update @tcp6_u4123456"),
+            RuleAt(script, "new", "meta l4proto tcp reject with tcp reset"));
+}
 
+TEST(NftScriptTest, ProxyDownRefusesNewConnections) {
   CatchPlan down = Plan();
   down.proxy_down = true;
-  script = ApplyScript(keys, down, {});
-  EXPECT_EQ(script.find("socket cgroupv2 level 3 \"morvil/u4123456/g1\" counter"),
-            std::string::npos);
-  EXPECT_NE(script.find("\"morvil/u4123456/g1\" meta l4proto tcp reject with tcp reset"),
-            std::string::npos);
+  std::string script = ApplyScript(KeysForUser(kUid), down, {});
+  size_t reject = RuleAt(script, "new", "meta l4proto tcp reject with tcp reset");
+  ASSERT_NE(reject, std::string::npos);
+  EXPECT_LT(reject, RuleAt(script, "new", "update @tcp4_u4123456"));
+  EXPECT_LT(RuleAt(script, "new", "meta l4proto udp reject"),
+            RuleAt(script, "new", "meta l4proto udp goto count"));
 }
 
 TEST(NftScriptTest, ReadsOwnersAndCountersFromAListing) {
@@ -103,8 +127,9 @@ int LoadInPrivateNamespace() {
                 listing->find("u4123456_g2_up") == std::string::npos;
     failures += !nft->Run(RemovalScript(keys, {2}));
     listing = nft->Run(ListTableScript());
-    failures +=
-        !listing || !ChainOwners(*listing).empty() || listing->find("counter") != std::string::npos;
+    failures += !listing || !ChainOwners(*listing).empty() ||
+                listing->find("counter") != std::string::npos ||
+                listing->find("set ") != std::string::npos;
     failures += !nft->Run(DeleteTableScript());
   }
   for (const std::filesystem::path& dir : {user / "g1", user / "g2", user, user.parent_path()})

@@ -10,7 +10,13 @@
  *   tcp ADDRESS PORT REPLY | tcp refused | tcp error CODE
  *   udp ADDRESS PORT REPLY | udp refused | udp timeout | udp error CODE
  *   cudp ADDRESS PORT REPLY | cudp refused | cudp timeout | cudp error CODE
- * then "done". Ends at the end of its input. */
+ * then "done". Ends at the end of its input.
+ *
+ *   probe serve
+ *
+ * A program that other sides reach: prints "ready"; after a line on standard input, prints the
+ * port it listens on for TCP and UDP (any address), then answers "hosted" to each TCP
+ * connection's first bytes and to each datagram, until killed. */
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -147,17 +153,57 @@ static void udp(const char* host, const char* port, int connected) {
   close_socket(fd);
 }
 
+static int serve(void) {
+  char line[64];
+  printf("ready\n");
+  if (fgets(line, sizeof line, stdin) == NULL) return 1;
+  struct sockaddr_in any;
+  socklen_t length = sizeof any;
+  memset(&any, 0, sizeof any);
+  any.sin_family = AF_INET;
+  sock_t listener = socket(AF_INET, SOCK_STREAM, 0);
+  sock_t datagrams = socket(AF_INET, SOCK_DGRAM, 0);
+  if (bind(listener, (struct sockaddr*)&any, sizeof any) != 0 || listen(listener, 8) != 0 ||
+      getsockname(listener, (struct sockaddr*)&any, &length) != 0 ||
+      bind(datagrams, (struct sockaddr*)&any, sizeof any) != 0)
+    return 1;
+  printf("%u\n", ntohs(any.sin_port));
+  for (;;) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(listener, &readable);
+    FD_SET(datagrams, &readable);
+    int highest = (int)(listener > datagrams ? listener : datagrams);
+    if (select(highest + 1, &readable, NULL, NULL, NULL) <= 0) return 1;
+    char in[64];
+    if (FD_ISSET(listener, &readable)) {
+      sock_t connection = accept(listener, NULL, NULL);
+      if (connection != INVALID_SOCKET) {
+        if (recv(connection, in, sizeof in, 0) > 0) send(connection, "hosted", 6, 0);
+        close_socket(connection);
+      }
+    }
+    if (FD_ISSET(datagrams, &readable)) {
+      struct sockaddr_storage from;
+      socklen_t from_length = sizeof from;
+      if (recvfrom(datagrams, in, sizeof in, 0, (struct sockaddr*)&from, &from_length) > 0)
+        sendto(datagrams, "hosted", 6, 0, (struct sockaddr*)&from, (int)from_length);
+    }
+  }
+}
+
 int main(int argc, char** argv) {
   char line[64];
-  if (argc != 4) {
-    fprintf(stderr, "usage: probe HOST TCP_PORT UDP_PORT\n");
-    return 2;
-  }
 #ifdef _WIN32
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
 #endif
   setvbuf(stdout, NULL, _IONBF, 0);
+  if (argc == 2 && strcmp(argv[1], "serve") == 0) return serve();
+  if (argc != 4) {
+    fprintf(stderr, "usage: probe HOST TCP_PORT UDP_PORT | probe serve\n");
+    return 2;
+  }
   printf("ready\n");
   while (fgets(line, sizeof line, stdin) != NULL) {
     tcp(argv[1], argv[2]);
