@@ -135,6 +135,10 @@ struct Relay::Impl {
   std::unordered_map<Handler*, std::unique_ptr<Handler>> handlers;
   std::unordered_map<std::string, UdpAssociation*> associations;
   std::vector<std::unique_ptr<Handler>> graveyard;
+  // Room for one datagram with a proxy's header, made once: the relay thread reads every
+  // datagram into it.
+  std::vector<uint8_t> datagram_buffer =
+      std::vector<uint8_t>(kMaxDatagram + socks5::kMaxUdpHeaderSize);
   std::thread thread;
   Watch listener_watches[4];
 
@@ -447,7 +451,7 @@ struct Relay::Impl::UdpAssociation final : Handler {
   }
 
   void Receive() {
-    std::vector<uint8_t> buffer(kMaxDatagram + socks5::kMaxUdpHeaderSize);
+    std::vector<uint8_t>& buffer = relay_.datagram_buffer;
     for (int i = 0; i < 64; ++i) {
       ssize_t n = ::recv(datagrams_.get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
       if (n < 0) return;
@@ -539,11 +543,11 @@ void Relay::Impl::AcceptTcp(int listener) {
 }
 
 void Relay::Impl::ReadUdp(int listener) {
-  std::vector<uint8_t> buffer(kMaxDatagram);
+  std::vector<uint8_t>& buffer = datagram_buffer;
   for (int i = 0; i < 256; ++i) {
     sockaddr_storage source{};
     alignas(cmsghdr) char control[256];
-    iovec part{buffer.data(), buffer.size()};
+    iovec part{buffer.data(), kMaxDatagram};
     msghdr message{};
     message.msg_name = &source;
     message.msg_namelen = sizeof source;
