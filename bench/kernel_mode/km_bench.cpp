@@ -13,13 +13,9 @@
 //        the same, speaking SOCKS5 to the proxy itself
 // --wait-group first waits until the process is in an accelerated cgroup (the component moves
 // a listed program there just after it starts).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,26 +25,13 @@
 #include <thread>
 #include <vector>
 
+#include "common/socket_bench.h"
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-sockaddr_in Address(const char* host, const char* port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(std::atoi(port)));
-  if (inet_pton(AF_INET, host, &address.sin_addr) != 1) std::exit(2);
-  return address;
-}
-
-double Microseconds(Clock::duration d) {
-  return std::chrono::duration<double, std::micro>(d).count();
-}
-
-double Median(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  return samples[samples.size() / 2];
-}
+using bench::Clock;
+using bench::Median;
+using bench::Microseconds;
 
 bool WaitGroup() {
   for (int i = 0; i < 5000; ++i) {
@@ -63,7 +46,7 @@ bool WaitGroup() {
 int Connects(int count, const sockaddr_in& target) {
   std::vector<double> connects, closes;
   for (int i = 0; i < count; ++i) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     auto start = Clock::now();
     if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
       std::perror("connect");
@@ -71,9 +54,10 @@ int Connects(int count, const sockaddr_in& target) {
     }
     connects.push_back(Microseconds(Clock::now() - start));
     char byte;
-    if (read(fd, &byte, 1) != 0) return 1;
+    const ssize_t closed = read(fd, &byte, 1);
     closes.push_back(Microseconds(Clock::now() - start));
     close(fd);
+    if (closed != 0) return 1;
   }
   std::printf("connect %.1f %.1f\n", Median(connects), Median(closes));
   return 0;
@@ -96,25 +80,9 @@ int Datagrams(int count, const sockaddr_in& target) {
   return 0;
 }
 
-int ReadAll(int fd, long long bytes) {
-  std::vector<char> buffer(1 << 17);
-  auto start = Clock::now();
-  long long got = 0;
-  while (got < bytes) {
-    ssize_t n = read(fd, buffer.data(), buffer.size());
-    if (n <= 0) break;
-    got += n;
-  }
-  double seconds = Microseconds(Clock::now() - start) / 1e6;
-  close(fd);
-  std::printf("bulk %.1f\n", static_cast<double>(got) / seconds / 1e6);
-  return got == bytes ? 0 : 1;
-}
-
 int Bulk(long long bytes, const sockaddr_in& target) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) return 1;
-  return ReadAll(fd, bytes);
+  int fd = bench::ConnectTcp(target);
+  return fd < 0 ? 1 : bench::ReadBulk(fd, bytes);
 }
 
 bool ReadExactly(int fd, unsigned char* out, size_t size) {
@@ -129,8 +97,8 @@ bool ReadExactly(int fd, unsigned char* out, size_t size) {
 
 int SocksBulk(long long bytes, const sockaddr_in& proxy, const std::string& token,
               const sockaddr_in& target) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&proxy), sizeof proxy) != 0) return 1;
+  int fd = bench::ConnectTcp(proxy);
+  if (fd < 0) return 1;
   std::string request = {5, 1, 2, 1, static_cast<char>(token.size())};
   request += token;
   request += static_cast<char>(token.size());
@@ -138,12 +106,14 @@ int SocksBulk(long long bytes, const sockaddr_in& proxy, const std::string& toke
   request += {5, 1, 0, 1};
   request.append(reinterpret_cast<const char*>(&target.sin_addr), 4);
   request.append(reinterpret_cast<const char*>(&target.sin_port), 2);
-  if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return 1;
   unsigned char answer[2 + 2 + 10];
-  if (!ReadExactly(fd, answer, sizeof answer) || answer[1] != 2 || answer[3] != 0 ||
-      answer[5] != 0 || answer[7] != 1)
+  if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size()) ||
+      !ReadExactly(fd, answer, sizeof answer) || answer[1] != 2 || answer[3] != 0 ||
+      answer[5] != 0 || answer[7] != 1) {
+    close(fd);
     return 1;
-  return ReadAll(fd, bytes);
+  }
+  return bench::ReadBulk(fd, bytes);
 }
 
 }  // namespace
@@ -158,14 +128,14 @@ int main(int argc, char** argv) {
     ++argv;
   }
   if (argc == 5 && std::strcmp(argv[1], "connect") == 0)
-    return Connects(std::atoi(argv[2]), Address(argv[3], argv[4]));
+    return Connects(std::atoi(argv[2]), bench::Ipv4Address(argv[3], argv[4]));
   if (argc == 5 && std::strcmp(argv[1], "udp") == 0)
-    return Datagrams(std::atoi(argv[2]), Address(argv[3], argv[4]));
+    return Datagrams(std::atoi(argv[2]), bench::Ipv4Address(argv[3], argv[4]));
   if (argc == 5 && std::strcmp(argv[1], "bulk") == 0)
-    return Bulk(std::atoll(argv[2]), Address(argv[3], argv[4]));
+    return Bulk(std::atoll(argv[2]), bench::Ipv4Address(argv[3], argv[4]));
   if (argc == 8 && std::strcmp(argv[1], "socks-bulk") == 0)
-    return SocksBulk(std::atoll(argv[2]), Address(argv[3], argv[4]), argv[5],
-                     Address(argv[6], argv[7]));
+    return SocksBulk(std::atoll(argv[2]), bench::Ipv4Address(argv[3], argv[4]), argv[5],
+                     bench::Ipv4Address(argv[6], argv[7]));
   std::fprintf(stderr, "usage: see the head of km_bench.cpp\n");
   return 2;
 }

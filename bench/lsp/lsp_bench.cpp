@@ -14,11 +14,9 @@
 //                                     prints "callcost <ns per call>"
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,26 +25,16 @@
 #include <thread>
 #include <vector>
 
+#include "common/socket_bench.h"
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Nanoseconds;
 
-sockaddr_in Address(const char* host, const char* port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(std::atoi(port)));
-  if (inet_pton(AF_INET, host, &address.sin_addr) != 1) std::exit(2);
-  return address;
-}
-
-double Nanoseconds(Clock::duration d) {
-  return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(d).count());
-}
-
-void PrintStatistics(const char* name, std::vector<double>& samples, double scale) {
-  std::sort(samples.begin(), samples.end());
+void PrintStatistics(const char* name, const std::vector<double>& samples, double scale) {
   double mean = std::accumulate(samples.begin(), samples.end(), 0.0) / samples.size();
-  std::printf("%s %.3f %.3f\n", name, samples[samples.size() / 2] / scale, mean / scale);
+  std::printf("%s %.3f %.3f\n", name, bench::Median(samples) / scale, mean / scale);
 }
 
 int ConnectSeries(int count, const sockaddr_in& target, int gap_ms) {
@@ -67,20 +55,8 @@ int ConnectSeries(int count, const sockaddr_in& target, int gap_ms) {
 }
 
 int Bulk(long long bytes, const sockaddr_in& target) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) return 1;
-  std::vector<char> buffer(1 << 16);
-  auto start = Clock::now();
-  long long got = 0;
-  while (got < bytes) {
-    ssize_t n = read(fd, buffer.data(), buffer.size());
-    if (n <= 0) break;
-    got += n;
-  }
-  double seconds = Nanoseconds(Clock::now() - start) / 1e9;
-  close(fd);
-  std::printf("bulk %.1f\n", static_cast<double>(got) / seconds / 1e6);
-  return got == bytes ? 0 : 1;
+  int fd = bench::ConnectTcp(target);
+  return fd < 0 ? 1 : bench::ReadBulk(fd, bytes);
 }
 
 int Overhead(int count) {
@@ -113,7 +89,7 @@ int Overhead(int count) {
 }
 
 int CallCost(int count) {
-  sockaddr_in target = Address("192.0.2.1", "80");
+  sockaddr_in target = bench::Ipv4Address("192.0.2.1", "80");
   auto start = Clock::now();
   for (int i = 0; i < count; ++i)
     (void)connect(-1, reinterpret_cast<const sockaddr*>(&target), sizeof target);
@@ -125,10 +101,10 @@ int CallCost(int count) {
 
 int main(int argc, char** argv) {
   if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "connect") == 0)
-    return ConnectSeries(std::atoi(argv[2]), Address(argv[3], argv[4]),
+    return ConnectSeries(std::atoi(argv[2]), bench::Ipv4Address(argv[3], argv[4]),
                          argc == 6 ? std::atoi(argv[5]) : 0);
   if (argc == 5 && std::strcmp(argv[1], "bulk") == 0)
-    return Bulk(std::atoll(argv[2]), Address(argv[3], argv[4]));
+    return Bulk(std::atoll(argv[2]), bench::Ipv4Address(argv[3], argv[4]));
   if (argc == 3 && std::strcmp(argv[1], "overhead") == 0) return Overhead(std::atoi(argv[2]));
   if (argc == 3 && std::strcmp(argv[1], "callcost") == 0) return CallCost(std::atoi(argv[2]));
   std::fprintf(stderr, "usage: see the head of lsp_bench.cpp\n");

@@ -70,8 +70,9 @@ def main():
                                    "acc.proxy_server=127.0.0.1", f"acc.proxy_port={proxy_port}",
                                    f"acc.proxy_token={TOKEN}"], env=base_env,
                                   stdout=subprocess.PIPE, text=True)
-        while not server.stdout.readline().strip().endswith("ready"):
-            pass
+        # Its diagnostic lines may come first; at the end of its output it did not come up.
+        if not any(line.strip().endswith("ready") for line in server.stdout):
+            sys.exit(f"acc-server did not come up (exit status {server.wait()})")
         threading.Thread(target=server.stdout.read, daemon=True).start()
 
     try:

@@ -46,7 +46,11 @@ UniqueFd Listen(const std::filesystem::path& path) {
   const std::string temporary = path.string() + ".new";
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, temporary.c_str());
+  if (temporary.size() >= sizeof address.sun_path) {
+    std::fprintf(stderr, "echo server: path too long: %s\n", temporary.c_str());
+    std::exit(1);
+  }
+  temporary.copy(address.sun_path, temporary.size());
   ::unlink(temporary.c_str());
   if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listener.get(), 0) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
@@ -82,7 +86,12 @@ void EchoServer(std::filesystem::path path, bool refuse_while_busy) {
 }
 
 void StartEchoServer(const Text& name, bool refuse_while_busy) {
-  std::thread(EchoServer, *PipeSocketPath(name), refuse_while_busy).detach();
+  Result<std::filesystem::path> path = PipeSocketPath(name);
+  if (!path) {
+    std::fprintf(stderr, "echo server: %s\n", path.error().context.c_str());
+    std::exit(1);
+  }
+  std::thread(EchoServer, *path, refuse_while_busy).detach();
 }
 
 // Opens the pipe, retrying while the server is between clients (refused; once the server has
@@ -137,6 +146,27 @@ Figures Measure(const Text& name, int requests, int connections) {
 
 constexpr int kRounds = 5;
 
+// The run's runtime directory, under TMPDIR. Removed when the process exits, also through one of
+// the std::exit calls above on a failure.
+std::string g_scratch;
+
+void RemoveScratchDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(g_scratch, ignored);
+}
+
+bool MakeScratchDirectory() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/morvil-bench-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    return false;
+  }
+  g_scratch = pattern;
+  std::atexit(RemoveScratchDirectory);
+  return true;
+}
+
 // Threads started afterwards inherit the affinity.
 void PinToCpu(int cpu) {
   cpu_set_t set;
@@ -162,9 +192,8 @@ int main(int argc, char** argv) {
   const int requests = argc > 1 ? std::atoi(argv[1]) : 20000;
   const int connections = argc > 2 ? std::atoi(argv[2]) : 3000;
   const bool same_cpu = argc > 3 && std::strcmp(argv[3], "same-cpu") == 0;
-  char pattern[] = "/tmp/morvil-bench-XXXXXX";
-  if (!::mkdtemp(pattern)) return 1;
-  ::setenv("XDG_RUNTIME_DIR", pattern, 1);
+  if (!MakeScratchDirectory()) return 1;
+  ::setenv("XDG_RUNTIME_DIR", g_scratch.c_str(), 1);
 
   InsertPair(u"acc.processes", u"bar.exe,foo.exe,baz.exe");
   InsertPair(u"acc.proxy_server", u"10.0.0.1");
@@ -212,6 +241,5 @@ int main(int argc, char** argv) {
               acc.requests_per_second / bare.requests_per_second, "",
               acc.connections_per_second / bare.connections_per_second);
   std::fflush(stdout);
-  std::filesystem::remove_all(pattern);
   return 0;
 }

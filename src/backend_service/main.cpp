@@ -46,8 +46,14 @@ bool WritePidFile() {
   std::filesystem::path file = dir.value() / kServicePidFile;
   std::filesystem::path temporary = file;
   temporary += ".tmp";
-  std::ofstream(temporary) << ::getpid() << '\n';
+  std::ofstream out(temporary, std::ios::trunc);
+  out << ::getpid() << '\n';
+  out.close();
   std::error_code ec;
+  if (!out) {
+    std::filesystem::remove(temporary, ec);
+    return false;
+  }
   std::filesystem::rename(temporary, file, ec);  // readers see the whole id or nothing
   return !ec;
 }

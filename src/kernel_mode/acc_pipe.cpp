@@ -8,9 +8,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 

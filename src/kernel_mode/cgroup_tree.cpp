@@ -8,6 +8,8 @@
 
 #include <fstream>
 
+#include "base/unique_fd.h"
+
 namespace {
 
 std::filesystem::path MorvilDirectory() {
@@ -15,12 +17,10 @@ std::filesystem::path MorvilDirectory() {
 }
 
 bool WritePid(const std::filesystem::path& group, pid_t pid) {
-  int fd = ::open((group / "cgroup.procs").c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  UniqueFd fd(::open((group / "cgroup.procs").c_str(), O_WRONLY | O_CLOEXEC));
+  if (!fd) return false;
   std::string text = std::to_string(pid);
-  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  ::close(fd);
-  return ok;
+  return ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
 std::vector<pid_t> ReadPids(const std::filesystem::path& group) {

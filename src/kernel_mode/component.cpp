@@ -10,12 +10,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <optional>
 #include <set>
 
-#include <cstdio>
 #include "kernel_mode/acc_pipe.h"
 #include "kernel_mode/cgroup_tree.h"
 #include "kernel_mode/nft.h"

@@ -41,7 +41,9 @@ int main(int argc, char** argv) {
       break;
     }
   }
-  if (!have_uid || options.system_dir.empty() || options.system_dir.is_relative()) {
+  // Serving needs the user's runtime directory: the acceleration pipe lies in it.
+  if (!have_uid || options.system_dir.empty() || options.system_dir.is_relative() ||
+      (!clean_up && options.runtime_dir.empty())) {
     std::fprintf(stderr,
                  "usage: morvil-kernel --uid UID --runtime-dir DIR --system-dir DIR "
                  "[--clean-up]\n");
@@ -58,6 +60,11 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
   UniqueFd stop_fd(::signalfd(-1, &stop, SFD_CLOEXEC));
+  if (!stop_fd) {
+    // Without it the blocked signals could never stop the component.
+    std::perror("morvil-kernel: signalfd");
+    return 1;
+  }
   rlimit files{};
   if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
     files.rlim_cur = files.rlim_max;
@@ -70,11 +77,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   // Running: the installer that started it stops reading its report at this end of file.
-  int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (null >= 0) {
-    ::dup2(null, 2);
-    ::close(null);
-  }
+  if (UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC)); null) ::dup2(null.get(), 2);
   (*component)->Run(stop_fd.get());
   return 0;
 }

@@ -8,7 +8,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
+#include "base/unique_fd.h"
 #include "lsp/wine_program_path.h"
 
 namespace {
@@ -19,16 +21,15 @@ std::string ProcPath(pid_t pid, const char* file) {
 
 // Up to `limit` bytes of a /proc file.
 std::string ReadBounded(const std::string& path, size_t limit) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return {};
   std::string data;
   char buffer[4096];
   while (data.size() < limit) {
-    ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - data.size()));
+    ssize_t n = ::read(fd.get(), buffer, std::min(sizeof buffer, limit - data.size()));
     if (n <= 0) break;
     data.append(buffer, static_cast<size_t>(n));
   }
-  ::close(fd);
   return data;
 }
 
@@ -92,14 +93,13 @@ std::string WorkingDirectoryOf(pid_t pid) {
 
 std::vector<pid_t> AllProcesses() {
   std::vector<pid_t> pids;
-  DIR* dir = ::opendir("/proc");
-  if (dir == nullptr) return pids;
-  while (dirent* entry = ::readdir(dir)) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir("/proc"), ::closedir);
+  if (!dir) return pids;
+  while (dirent* entry = ::readdir(dir.get())) {
     char* end = nullptr;
     long pid = std::strtol(entry->d_name, &end, 10);
     if (*end == '\0' && pid > 0) pids.push_back(static_cast<pid_t>(pid));
   }
-  ::closedir(dir);
   return pids;
 }
 

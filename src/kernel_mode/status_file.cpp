@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
+#include "base/unique_fd.h"
+
 namespace {
 
 std::string Clean(const std::string& text) {
@@ -31,12 +35,22 @@ std::string FormatStatus(const ComponentStatus& status) {
 Result<void> ReplaceFile(const std::filesystem::path& file, const std::string& text) {
   std::filesystem::path temporary = file;
   temporary += ".tmp";
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) return Error::FromErrno("open " + temporary.string());
-  bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  ::fchmod(fd, 0644);
-  if (::close(fd) != 0 || !written) return Error::FromErrno("write " + temporary.string());
-  if (::rename(temporary.c_str(), file.c_str()) != 0)
-    return Error::FromErrno("rename " + file.string());
-  return {};
+  UniqueFd fd(
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd) return Error::FromErrno("open " + temporary.string());
+  Result<void> done;
+  ssize_t written = 0;
+  if (::fchmod(fd.get(), 0600) != 0) {
+    done = Error::FromErrno("chmod " + temporary.string());
+  } else if ((written = ::write(fd.get(), text.data(), text.size())) < 0) {
+    done = Error::FromErrno("write " + temporary.string());
+  } else if (static_cast<size_t>(written) != text.size()) {
+    done = Error{EIO, "short write " + temporary.string()};
+  } else if (::close(fd.release()) != 0) {
+    done = Error::FromErrno("write " + temporary.string());
+  } else if (::rename(temporary.c_str(), file.c_str()) != 0) {
+    done = Error::FromErrno("rename " + file.string());
+  }
+  if (!done) ::unlink(temporary.c_str());
+  return done;
 }

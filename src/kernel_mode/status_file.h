@@ -38,5 +38,7 @@ struct ComponentStatus {
 // so that every record stays on its own line.
 [[nodiscard]] std::string FormatStatus(const ComponentStatus& status);
 
-// Writes `text` to `file` through a temporary file beside it, mode 0644.
+// Writes `text` to `file` through a temporary file beside it, which is removed when that fails.
+// Mode 0600: the file names the user's programs, which are nobody else's business (the backend
+// service reads it as root).
 [[nodiscard]] Result<void> ReplaceFile(const std::filesystem::path& file, const std::string& text);

@@ -7,20 +7,15 @@
 #include "base/decimal.h"
 #include "base/path.h"
 #include "base/split.h"
+#include "support/expect_rows.h"
 
 TEST(PathTest, GetParentPath) {
-  struct Row {
-    const char16_t* in;
-    const char16_t* out;
-  } rows[] = {
+  const Row<const char16_t*, const char16_t*> rows[] = {
       {u"/a/b", u"/a"},     {u"/a/b/", u"/a"}, {u"\\a\\b", u"/a"}, {u"/a/b//", u"/a"},
       {u"/a", u""},         {u"a", u""},       {u"", u""},         {u"C:\\a\\b", u"C:/a"},
       {u"C:/a/b", u"C:/a"}, {u"C:\\a", u"C:"}, {u"C:", u""},
   };
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(GetParentPath(rows[i].in), rows[i].out);
-  }
+  ExpectRows([](const char16_t* path) { return GetParentPath(path); }, rows);
 }
 
 TEST(PathTest, AppDirectoryHoldsThisExecutable) {

@@ -1,6 +1,7 @@
 """Talking to the backend service over its pipe as the page and the component do, and a copy of
 the service with a recording installer beside it, for the backend service's end-to-end tests."""
 
+import json
 import os
 import shutil
 import signal
@@ -30,6 +31,38 @@ if [ -e "$dir/status-for-caller" ]; then
 fi
 exit "$(cat "$dir/exit-code" 2>/dev/null || echo 0)"
 """
+
+
+# Run as another user (`python3 -c`), as a page's process would ask: sends each message of argv[2]
+# (JSON) on one connection to the pipe at argv[1], waiting up to argv[3] seconds for each answer,
+# and prints as JSON the answers (null where the connection was closed or failed) and the
+# process's own cgroup.
+ASK_SCRIPT = r"""
+import json, socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+s.settimeout(float(sys.argv[3]))
+s.connect(sys.argv[1])
+answers = []
+for message in json.loads(sys.argv[2]):
+    try:
+        s.send(message.encode("utf-16-le", "surrogatepass"))
+        data = s.recv(65536)
+    except OSError:
+        data = b""
+    answers.append(data.decode("utf-16-le") if data else None)
+print(json.dumps({"answers": answers, "cgroup": open("/proc/self/cgroup").read()}))
+"""
+
+
+def ask_command(python, pipe_path, messages, timeout):
+    """The command line that runs ASK_SCRIPT with `python`; its output goes to read_answers."""
+    return [python, "-c", ASK_SCRIPT, pipe_path, json.dumps(messages), str(timeout)]
+
+
+def read_answers(output):
+    """(answers, the asking process's cgroup) from what ASK_SCRIPT printed."""
+    result = json.loads(output)
+    return result["answers"], result["cgroup"]
 
 
 def scratch_dir(prefix, mode=0o700):

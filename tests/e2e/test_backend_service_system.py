@@ -8,7 +8,6 @@ system directory (MORVIL_SYSTEM_DIR), where other users can reach them; cgroup2 
 /sys/fs/cgroup."""
 
 import ctypes
-import json
 import os
 import shutil
 import signal
@@ -19,32 +18,14 @@ import time
 import unittest
 
 from harness import BIN_DIR, wait_until
-from service_pipe import (PIPE_FILE, Pipe, ServiceCopy, install_command, removal_command,
-                          scratch_dir)
+from service_pipe import (PIPE_FILE, Pipe, ServiceCopy, ask_command, install_command,
+                          read_answers, removal_command, scratch_dir)
 
 CALLER = 4242
 OTHER = 4243
 # A Python that other users can run.
 PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
 NOT_RUNNING = "mode preload\nreason the network-stack component is not running for you\n"
-
-# Run as another user: sends each message of argv[2] (JSON) on one connection and prints the
-# answers (null for a closed connection) and the process's cgroup as JSON.
-CLIENT = r"""
-import json, socket, sys
-s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
-s.settimeout(15)
-s.connect(sys.argv[1])
-answers = []
-for message in json.loads(sys.argv[2]):
-    try:
-        s.send(message.encode("utf-16-le", "surrogatepass"))
-        data = s.recv(65536)
-    except OSError:
-        data = b""
-    answers.append(data.decode("utf-16-le") if data else None)
-print(json.dumps({"answers": answers, "cgroup": open("/proc/self/cgroup").read()}))
-"""
 
 # Run as another user: opens argv[2] connections, says "ready", waits for a line on standard
 # input, then asks "status" on each and prints how many were answered.
@@ -120,13 +101,12 @@ class SystemServiceBase(unittest.TestCase):
     def as_user(self, uid, messages, env=None):
         """Sends `messages` as user `uid` on one connection: (answers, the client's cgroup)."""
         run = subprocess.run(
-            ["setpriv", f"--reuid={uid}", f"--regid={uid}", "--clear-groups", PYTHON,
-             "-c", CLIENT, self.pipe_path, json.dumps(messages)],
+            ["setpriv", f"--reuid={uid}", f"--regid={uid}", "--clear-groups",
+             *ask_command(PYTHON, self.pipe_path, messages, timeout=15)],
             env=env or {"PATH": os.environ["PATH"]}, cwd="/", capture_output=True, text=True,
             timeout=60)
         self.assertEqual(run.returncode, 0, run.stderr)
-        result = json.loads(run.stdout)
-        return result["answers"], result["cgroup"]
+        return read_answers(run.stdout)
 
     def write_status(self, uid, text, owner=0):
         users = os.path.join(self.system, "users", str(uid))

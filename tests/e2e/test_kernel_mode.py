@@ -10,7 +10,6 @@ acceleration pipe is served by tools/acc-server running as that user.
 """
 
 import faulthandler
-import json
 import os
 import shutil
 import socket
@@ -20,7 +19,9 @@ import tempfile
 import threading
 import unittest
 
+from acc_server import AccServer
 from harness import BIN_DIR, wait_until
+from service_pipe import ask_command, read_answers
 from socks5_proxy import Socks5Proxy
 
 NAMESPACE_FLAG = "MORVIL_KERNEL_MODE_NAMESPACE"
@@ -33,21 +34,6 @@ APP_DIR = os.path.realpath(BIN_DIR)
 INSTALL = (f'open,{APP_DIR}/pellix.exe, -i -a -n "sorvan_lsp" -d32 '
            f'"{APP_DIR}/sorvan_lsp.dll"')
 REMOVE = f'open,{APP_DIR}/pellix.exe, -r -n "sorvan_lsp"'
-
-# Run as the user: sends each message of argv[2] (JSON) on one connection to the service's pipe
-# argv[1] and prints the answers as JSON.
-CLIENT = r"""
-import json, socket, sys
-s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
-s.settimeout(30)
-s.connect(sys.argv[1])
-answers = []
-for message in json.loads(sys.argv[2]):
-    s.send(message.encode("utf-16-le"))
-    answers.append(s.recv(65536).decode("utf-16-le"))
-print(json.dumps(answers))
-"""
-
 
 def _can_run():
     return (os.geteuid() == 0 and shutil.which("unshare") and shutil.which("nft")
@@ -238,21 +224,13 @@ class KernelModeBase(unittest.TestCase):
     def serve(self, processes, port=None, server="127.0.0.1"):
         """(Re)starts the user's acceleration pipe with these settings."""
         self.stop_serving()
-        self.server = subprocess.Popen(
-            self.as_user([os.path.join(BIN_DIR, "acc-server"), f"acc.processes={processes}",
-                          f"acc.proxy_server={server}",
-                          f"acc.proxy_port={port or self.proxy.port}",
-                          f"acc.proxy_token={TOKEN}"]),
-            env=self.user_env(), stdout=subprocess.PIPE, text=True)
-        # Its diagnostic lines may come first, and quickly: read them all, without pauses.
-        self.assertIn("ready", (line.strip() for line in self.server.stdout))
-        threading.Thread(target=self.server.stdout.read, daemon=True).start()
+        self.server = AccServer(self.user_env(), processes, server, port or self.proxy.port,
+                                TOKEN, wrap=self.as_user)
+        self.assertTrue(self.server.ready)
 
     def stop_serving(self):
         if self.server:
-            self.server.kill()
-            self.server.wait()
-            self.server.stdout.close()
+            self.server.close()
             self.server = None
 
     def start(self, program, *args, env=None, cwd=None):
@@ -280,11 +258,11 @@ class KernelModeBase(unittest.TestCase):
 
     def ask_service(self, *messages):
         """The service's answers to `messages`, sent by the user as the page sends them."""
-        run = subprocess.run(self.as_user([sys.executable, "-c", CLIENT, self.service_pipe,
-                                           json.dumps(messages)]),
-                             env=self.user_env(), capture_output=True, text=True, timeout=60)
+        run = subprocess.run(
+            self.as_user(ask_command(sys.executable, self.service_pipe, messages, timeout=30)),
+            env=self.user_env(), capture_output=True, text=True, timeout=60)
         self.assertEqual(run.returncode, 0, run.stderr)
-        return json.loads(run.stdout)
+        return read_answers(run.stdout)[0]
 
     def start_component(self):
         self.assertEqual(self.ask_service(INSTALL), ["0"])

@@ -18,6 +18,7 @@ import threading
 import time
 import unittest
 
+from acc_server import AccServer
 from harness import BIN_DIR, wait_until
 from socks5_proxy import Socks5Proxy
 
@@ -111,24 +112,14 @@ class NetworkStackTest(unittest.TestCase):
 
     def stop_serving(self):
         if self.server:
-            self.server.kill()
-            self.server.wait()
-            self.server.stdout.close()
+            self.server.close()
             self.server = None
 
     def serve(self, processes, proxy=None, token=TOKEN):
         """Starts the acceleration server with these settings."""
         proxy = proxy or self.proxy
-        self.server = subprocess.Popen(
-            [os.path.join(BIN_DIR, "acc-server"), f"acc.processes={processes}",
-             "acc.proxy_server=127.0.0.1", f"acc.proxy_port={proxy.port}",
-             f"acc.proxy_token={token}"],
-            env=self.env(preload=False), stdout=subprocess.PIPE, text=True)
-        # The server's own diagnostic lines may come first, and its thread's line of a failed read
-        # ends without a line break, so "ready" may follow it on one line; they are drained
-        # afterwards.
-        self.assertTrue(wait_until(lambda: self.server.stdout.readline().strip().endswith("ready")))
-        threading.Thread(target=self.server.stdout.read, daemon=True).start()
+        self.server = AccServer(self.env(preload=False), processes, "127.0.0.1", proxy.port, token)
+        self.assertTrue(self.server.ready)
 
     def env(self, preload=True):
         env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, MORVIL_LSP_PROXY_LOOPBACK="1")

@@ -77,14 +77,18 @@ class OnPrivateBusTest(E2ETest):
 
 
 class TrayOnTheDesktopTest(OnPrivateBusTest):
-    def test_icon_tooltip_activation_menu_choice_and_balloon(self):
+    def start_tray_page(self):
+        """Starts the tray page: the program and the bus name of its tray item, once it shows."""
         m = self.morvil({"probe.js": "@probe.js", "index.html": TRAY_PAGE})
         m.start()
         self.assertIsNotNone(m.result())
         item = wait_until(lambda: [l.split("\t")[2] for l in self.bus.lines()
                                    if l.startswith("item\t")])
         self.assertTrue(item, self.bus.lines())
-        service = item[0]
+        return m, item[0]
+
+    def test_icon_tooltip_activation_menu_choice_and_balloon(self):
+        m, service = self.start_tray_page()
         tooltip = self.bus.call(service, "/StatusNotifierItem",
                                 "org.freedesktop.DBus.Properties.Get",
                                 "org.kde.StatusNotifierItem", "ToolTip")
@@ -116,14 +120,9 @@ class TrayOnTheDesktopTest(OnPrivateBusTest):
         self.assertTrue(closed, self.bus.lines())
 
     def test_context_menu_opens_the_menu_at_the_pointer(self):
-        m = self.morvil({"probe.js": "@probe.js", "index.html": TRAY_PAGE})
-        m.start()
-        self.assertIsNotNone(m.result())
-        item = wait_until(lambda: [l.split("\t")[2] for l in self.bus.lines()
-                                   if l.startswith("item\t")])
-        self.assertTrue(item, self.bus.lines())
+        m, service = self.start_tray_page()
         m.xdotool("mousemove", 700, 300)
-        self.bus.call(item[0], "/StatusNotifierItem", "org.kde.StatusNotifierItem.ContextMenu",
+        self.bus.call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem.ContextMenu",
                       "700", "300")
         menu = m.popup_menu()
         self.assertIsNotNone(menu, "no menu opened")

@@ -16,6 +16,7 @@
 #include "pipe/pipe_message.h"
 #include "platform/pipe_client.h"
 #include "services/pairs.h"
+#include "support/expect_rows.h"
 #include "support/temp_runtime_dir.h"
 
 using testing::internal::CaptureStdout;
@@ -73,10 +74,7 @@ TEST(AccReplyTest, ValuesAreNotEscaped) {
 }
 
 TEST(AccReplyTest, FileNameFromPath) {
-  struct Row {
-    const char16_t* path;
-    const char16_t* name;
-  } rows[] = {
+  const Row<const char16_t*, const char16_t*> rows[] = {
       {u"C:\\Games\\FOO.EXE", u"FOO.EXE"},
       {u"/usr/bin/foo", u"foo"},
       {u"foo.exe", u""},
@@ -85,10 +83,7 @@ TEST(AccReplyTest, FileNameFromPath) {
       {u"\\x", u"x"},
       {u"C:\\a/b\\c.exe", u"c.exe"},
   };
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(ProcessFileNameFromPath(rows[i].path), rows[i].name);
-  }
+  ExpectRows([](const char16_t* path) { return ProcessFileNameFromPath(path); }, rows);
 }
 
 TEST(AccReplyTest, IsAcceleratedProcessReadsTheProcessStore) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/registry_key.h"
+#include "support/child_processes.h"
 #include "support/temp_home.h"
 
 namespace {
@@ -135,33 +136,22 @@ TEST_F(RegistryStoreTest, DeleteKeyRemovesItsSubtreeOnly) {
 // Several processes creating the same keys and writing at once lose nothing.
 TEST_F(RegistryStoreTest, ConcurrentWriterProcessesLoseNothing) {
   constexpr int kWriters = 4, kValues = 60;
-  std::vector<pid_t> pids;
-  for (int w = 0; w < kWriters; ++w) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      int failures = 0;
-      for (int i = 0; i < kValues; ++i) {
-        // Every writer creates the same shared keys and a key of its own.
-        auto shared = RegistryKey::Create(RegistryRoot::kCurrentUser, u"Shared\\Deep");
-        auto own = RegistryKey::Create(RegistryRoot::kCurrentUser, Units("W" + std::to_string(w)));
-        if (!shared || !own) {
-          ++failures;
-          continue;
-        }
-        std::string n = std::to_string(w) + "-" + std::to_string(i);
-        if (!shared->SetValue(Units(n), RegistryValue{REG_SZ, n})) ++failures;
-        if (!own->SetValue(Units(std::to_string(i)), RegistryValue{REG_DWORD, n})) ++failures;
+  ExpectChildrenSucceed(kWriters, [&](int w) {
+    int failures = 0;
+    for (int i = 0; i < kValues; ++i) {
+      // Every writer creates the same shared keys and a key of its own.
+      auto shared = RegistryKey::Create(RegistryRoot::kCurrentUser, u"Shared\\Deep");
+      auto own = RegistryKey::Create(RegistryRoot::kCurrentUser, Units("W" + std::to_string(w)));
+      if (!shared || !own) {
+        ++failures;
+        continue;
       }
-      _exit(failures == 0 ? 0 : 1);
+      std::string n = std::to_string(w) + "-" + std::to_string(i);
+      if (!shared->SetValue(Units(n), RegistryValue{REG_SZ, n})) ++failures;
+      if (!own->SetValue(Units(std::to_string(i)), RegistryValue{REG_DWORD, n})) ++failures;
     }
-    pids.push_back(pid);
-  }
-  for (pid_t pid : pids) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+    return failures;
+  });
   auto shared = RegistryKey::OpenExisting(RegistryRoot::kCurrentUser, u"Shared\\Deep");
   ASSERT_TRUE(shared);
   for (int w = 0; w < kWriters; ++w) {

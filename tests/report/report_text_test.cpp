@@ -12,6 +12,7 @@
 #include "report/normalize_source_id.h"
 #include "report/report_encoding.h"
 #include "report/report_random.h"
+#include "support/expect_rows.h"
 
 namespace {
 
@@ -26,10 +27,7 @@ TEST(ReportRandomTest, EachThreadStartsTheUnseededSequenceAfresh) {
 }
 
 TEST(ReportEncodingTest, EscapesEverythingOutsideTheSafeSetInLowerCaseHex) {
-  struct Row {
-    Text in;
-    Text out;
-  } rows[] = {
+  const Row<Text, Text> rows[] = {
       {u"100%", u"100%"},
       {u"a+b", u"a%2bb"},
       {u"\u00e9", u"%c3%a9"},
@@ -40,10 +38,7 @@ TEST(ReportEncodingTest, EscapesEverythingOutsideTheSafeSetInLowerCaseHex) {
       {u"\U0001F600", u"%f0%9f%98%80"},
       {Text(1, char16_t(0xD800)) + u"x", u"%ed%a0%80x"},  // an unpaired surrogate as itself
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(ToUtf8(row.in));
-    EXPECT_EQ(EncodeReportArgument(row.in), row.out);
-  }
+  ExpectRows([](const Text& text) { return EncodeReportArgument(text); }, rows);
 }
 
 TEST(ReportEncodingTest, EachStageKeepsWholeCharactersAndEscapesWithinItsBuffer) {

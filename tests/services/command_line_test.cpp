@@ -3,12 +3,10 @@
 #include "base/command_line.h"
 #include "services/argument_quoting.h"
 #include "services/command_line_text.h"
+#include "support/expect_rows.h"
 
 TEST(ArgumentQuotingTest, QuotesOnlyWhereNeeded) {
-  struct Row {
-    const char16_t* argument;
-    const char16_t* quoted;
-  } rows[] = {
+  const Row<const char16_t*, const char16_t*> rows[] = {
       {u"plain", u"plain"},
       {u"C:\\dir\\", u"C:\\dir\\"},
       {u"a b", u"\"a b\""},
@@ -19,10 +17,7 @@ TEST(ArgumentQuotingTest, QuotesOnlyWhereNeeded) {
       {u"a\\\"b", u"\"a\\\\\\\"b\""},
       {u"a\\\\b c", u"\"a\\\\b c\""},
   };
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(QuoteArgument(rows[i].argument), rows[i].quoted);
-  }
+  ExpectRows([](const char16_t* argument) { return QuoteArgument(argument); }, rows);
 }
 
 // Whatever the arguments, their joined form splits back into the same arguments.

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,6 +8,7 @@
 
 #include "services/base_ini_file.h"
 #include "services/file_methods.h"
+#include "support/child_processes.h"
 #include "support/temp_home.h"
 #include "support/without_privileges.h"
 
@@ -204,26 +204,15 @@ TEST_F(IniConfigTest, WeReadPythonsFiles) {
 TEST_F(IniConfigTest, ConcurrentWritersKeepEveryKey) {
   constexpr int kWriters = 4, kKeys = 25;
   ASSERT_TRUE(WriteConfig(T("shared.ini"), u"S", u"start", u"1"));
-  std::vector<pid_t> pids;
-  for (int w = 0; w < kWriters; ++w) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      int failures = 0;
-      for (int k = 0; k < kKeys; ++k) {
-        std::string key = "w" + std::to_string(w) + "k" + std::to_string(k);
-        if (!WriteConfig(T("shared.ini"), u"S", FromUtf8(key), FromUtf8(key))) ++failures;
-        if (ReadConfig(T("shared.ini"), u"S", u"start") != u"1") ++failures;
-      }
-      _exit(failures);
+  ExpectChildrenSucceed(kWriters, [&](int w) {
+    int failures = 0;
+    for (int k = 0; k < kKeys; ++k) {
+      std::string key = "w" + std::to_string(w) + "k" + std::to_string(k);
+      if (!WriteConfig(T("shared.ini"), u"S", FromUtf8(key), FromUtf8(key))) ++failures;
+      if (ReadConfig(T("shared.ini"), u"S", u"start") != u"1") ++failures;
     }
-    pids.push_back(pid);
-  }
-  for (pid_t pid : pids) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
-  }
+    return failures;
+  });
   for (int w = 0; w < kWriters; ++w) {
     for (int k = 0; k < kKeys; ++k) {
       Text key = FromUtf8("w" + std::to_string(w) + "k" + std::to_string(k));

@@ -167,7 +167,7 @@ TEST_F(RegistryMethodsTest, MachineStoreIsReadOnlyForOtherUsers) {
   ASSERT_FALSE(RegWriteString(u"HKEY_LOCAL_MACHINE\\Software\\M", u"v", u"machine"));
   std::string user_dir = home_.path("nobody");
   std::filesystem::create_directories(user_dir);
-  chown(user_dir.c_str(), 65534, 65534);
+  ASSERT_EQ(chown(user_dir.c_str(), 65534, 65534), 0);
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {

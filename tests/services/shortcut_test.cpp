@@ -9,15 +9,13 @@
 #include <fstream>
 
 #include "services/desktop_exec.h"
+#include "support/expect_rows.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 TEST(DesktopExecTest, QuotesByTheDesktopEntryRules) {
-  struct Row {
-    const char* argument;
-    const char* exec;
-  } rows[] = {
+  const Row<const char*, const char*> rows[] = {
       {"/usr/bin/plain", "/usr/bin/plain"},
       {"a b", "\"a b\""},
       {"", "\"\""},
@@ -29,10 +27,7 @@ TEST(DesktopExecTest, QuotesByTheDesktopEntryRules) {
       {"it's", "\"it's\""},
       {"50% off", "\"50%% off\""},
   };
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(QuoteExecArgument(rows[i].argument), rows[i].exec);
-  }
+  ExpectRows([](const char* argument) { return QuoteExecArgument(argument); }, rows);
 }
 
 class ShortcutTest : public ::testing::Test {

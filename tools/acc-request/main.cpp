@@ -28,18 +28,10 @@
 
 #include "base/text.h"
 #include "lsp/acc_query.h"
+#include "pipe/pipe_message.h"
 #include "platform/pipe_client.h"
 
 namespace {
-
-std::vector<std::byte> Encode(const Text& text) {
-  std::vector<std::byte> bytes;
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<std::byte>(unit & 0xff));
-    bytes.push_back(static_cast<std::byte>(unit >> 8));
-  }
-  return bytes;
-}
 
 Text Decode(const std::byte* bytes, size_t size) {
   Text text;
@@ -63,7 +55,7 @@ std::string OwnRequest() {
 }
 
 int Load(long clients, double seconds) {
-  const std::vector<std::byte> bytes = Encode(FromUtf8(OwnRequest()));
+  const std::vector<std::byte> bytes = EncodePipeMessage(FromUtf8(OwnRequest()));
   std::span request(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   std::atomic<long> asked{0}, no_pipe{0}, busy{0}, no_reply{0};
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -126,7 +118,7 @@ int main(int argc, char** argv) {
   PipeConnection& pipe_end = **connection;
   int status = 0;
   for (const std::string& request : requests) {
-    if (!pipe_end.write(Encode(FromUtf8(request)))) {
+    if (!pipe_end.write(EncodePipeMessage(FromUtf8(request)))) {
       std::fprintf(stderr, "acc-request: write failed\n");
       return 1;
     }

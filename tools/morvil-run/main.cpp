@@ -19,9 +19,9 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "base/text.h"
+#include "pipe/pipe_message.h"
 #include "platform/pipe_client.h"
 
 namespace {
@@ -31,19 +31,10 @@ constexpr TextView kServicePipe = u"\\\\.\\pipe\\ZrNetworkGameBackendService";
 // not waited for: the program is started with the library instead.
 constexpr std::chrono::milliseconds kAnswerWait{3000};
 
-std::vector<std::byte> Utf16le(TextView text) {
-  std::vector<std::byte> bytes;
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<std::byte>(unit & 0xff));
-    bytes.push_back(static_cast<std::byte>(unit >> 8));
-  }
-  return bytes;
-}
-
 // Whether the service moved this process into the user's accelerated cgroup.
 bool AccelerateSelf() {
   Result<std::unique_ptr<PipeConnection>> pipe = OpenPipe(kServicePipe);
-  if (!pipe || !(*pipe)->write(Utf16le(u"accelerate-self"))) return false;
+  if (!pipe || !(*pipe)->write(EncodePipeMessage(u"accelerate-self"))) return false;
   Result<bool> ready = (*pipe)->wait_readable(kAnswerWait);
   if (!ready || !*ready) return false;
   std::byte answer[64];

@@ -7,12 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <optional>
 #include <thread>
 #include <vector>
+
+#include "base/unique_fd.h"
 
 namespace {
 
@@ -40,8 +43,17 @@ std::optional<pid_t> RunningComponent(const std::filesystem::path& program,
   return std::nullopt;
 }
 
-int PidFd(pid_t pid) {
-  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+UniqueFd PidFd(pid_t pid) {
+  return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+}
+
+// Sends `signal` to the process of `pidfd` (never to a later process with the same id) and waits
+// up to `limit_ms` for it to end; true once it ended.
+bool SignalAndWait(const UniqueFd& pidfd, int signal, int limit_ms) {
+  if (::syscall(SYS_pidfd_send_signal, pidfd.get(), signal, nullptr, 0) != 0 && errno != ESRCH)
+    return false;
+  pollfd wait{pidfd.get(), POLLIN, 0};
+  return ::poll(&wait, 1, limit_ms) == 1;
 }
 
 // Runs the component's clean-up for the caller.
@@ -62,8 +74,9 @@ bool CleanUp(const std::filesystem::path& program, const CallerOf& caller) {
 
 bool StartKernelComponent(const std::filesystem::path& program, const CallerOf& caller) {
   if (RunningComponent(program, caller)) return true;
-  int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) return false;
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+  UniqueFd report(ends[0]), report_writer(ends[1]);
   pid_t child = ::fork();
   if (child < 0) return false;
   if (child == 0) {
@@ -71,29 +84,29 @@ bool StartKernelComponent(const std::filesystem::path& program, const CallerOf& 
     // then lets go of it, which the installer reads as the end of the report).
     ::setsid();
     int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(report[1], 2);
+    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 ||
+        ::dup2(report_writer.get(), 2) < 0)
+      ::_exit(127);
     std::string uid = std::to_string(caller.uid);
     ::execl(program.c_str(), program.c_str(), "--uid", uid.c_str(), "--runtime-dir",
             caller.runtime_dir.c_str(), "--system-dir", caller.system_dir.c_str(), nullptr);
     ::_exit(127);
   }
-  ::close(report[1]);
+  report_writer.reset();
   std::string reason;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
   for (;;) {
     int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                     deadline - std::chrono::steady_clock::now())
                                     .count());
-    pollfd wait{report[0], POLLIN, 0};
+    pollfd wait{report.get(), POLLIN, 0};
     if (left <= 0 || ::poll(&wait, 1, left) <= 0) break;
     char buffer[512];
-    ssize_t n = ::read(report[0], buffer, sizeof buffer);
+    ssize_t n = ::read(report.get(), buffer, sizeof buffer);
     if (n <= 0) break;
     if (reason.size() < 4096) reason.append(buffer, static_cast<size_t>(n));
   }
-  ::close(report[0]);
+  report.reset();
   // The component's parent is this installer until it ends; reap it if it ended already.
   int status = 0;
   bool ended = ::waitpid(child, &status, WNOHANG) == child;
@@ -109,13 +122,16 @@ bool StartKernelComponent(const std::filesystem::path& program, const CallerOf& 
 
 bool StopKernelComponent(const std::filesystem::path& program, const CallerOf& caller) {
   if (std::optional<pid_t> pid = RunningComponent(program, caller)) {
-    int fd = PidFd(*pid);
-    if (fd >= 0 && ::kill(*pid, SIGTERM) == 0) {
-      pollfd wait{fd, POLLIN, 0};
-      if (::poll(&wait, 1, kStopTimeoutMs) != 1) ::kill(*pid, SIGKILL);
+    UniqueFd pidfd = PidFd(*pid);
+    // The process may have ended (and its id been reused) since the status named it.
+    if (pidfd && RunningComponent(program, caller) == pid &&
+        !SignalAndWait(pidfd, SIGTERM, kStopTimeoutMs) &&
+        !SignalAndWait(pidfd, SIGKILL, kStopTimeoutMs)) {
+      std::fprintf(stderr, "pellix: the component %d does not end\n", static_cast<int>(*pid));
+      return false;
     }
-    if (fd >= 0) ::close(fd);
   }
-  // Whatever a component that did not end cleanly left behind goes too.
+  // Whatever a component that did not end cleanly left behind goes too: only once it is gone,
+  // as it would otherwise go on using what the clean-up removes.
   return CleanUp(program, caller);
 }
