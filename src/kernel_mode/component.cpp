@@ -60,6 +60,24 @@ class TableLock {
   UniqueFd fd_;  // closing it releases the lock
 };
 
+// The program groups of the user whose counters `listing` (of the table) holds.
+std::vector<uint32_t> CountedGroups(const std::string& listing, const UserKeys& keys) {
+  std::vector<uint32_t> groups;
+  const std::string marker = "counter " + keys.name + "_g";
+  for (size_t at = listing.find(marker); at != std::string::npos;
+       at = listing.find(marker, at + 1)) {
+    uint32_t group = 0;
+    for (size_t i = at + marker.size();
+         i < listing.size() && listing[i] >= '0' && listing[i] <= '9' && group < kLauncherGroup;
+         ++i)
+      group = group * 10 + static_cast<uint32_t>(listing[i] - '0');
+    if (group == 0 || group >= kLauncherGroup) continue;
+    const std::string counter = "counter " + CounterName(keys, group, true) + " {";
+    if (listing.compare(at, counter.size(), counter) == 0) groups.push_back(group);
+  }
+  return groups;
+}
+
 // Removes the user's chains and counters, and the table once no user has chains in it.
 void RemoveRules(Nft& nft, const UserKeys& keys, const std::vector<uint32_t>& groups,
                  const std::filesystem::path& system_dir) {
@@ -68,11 +86,8 @@ void RemoveRules(Nft& nft, const UserKeys& keys, const std::vector<uint32_t>& gr
   if (!listing) return;  // no table: nothing of ours
   std::vector<uint32_t> all = groups;
   // Counters of groups of a component that did not end cleanly are found in the listing.
-  for (uint32_t group = 1; group < kLauncherGroup; ++group) {
-    if (listing->find("counter " + CounterName(keys, group, true) + " {") != std::string::npos)
-      all.push_back(group);
-    if (all.size() > groups.size() + 4096) break;
-  }
+  const std::vector<uint32_t> counted = CountedGroups(*listing, keys);
+  all.insert(all.end(), counted.begin(), counted.end());
   std::sort(all.begin(), all.end());
   all.erase(std::unique(all.begin(), all.end()), all.end());
   if (!nft.Run(RemovalScript(keys, all)))
