@@ -82,23 +82,30 @@ bool AccPipe::Open() {
   }
 }
 
+AccPipe::Exchange AccPipe::Send(std::span<const uint8_t> request, std::span<uint8_t> answer,
+                                ssize_t& got) {
+  if (::send(fd_.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(request.size()))
+    return Exchange::kHungUp;
+  pollfd wait{fd_.get(), POLLIN, 0};
+  if (::poll(&wait, 1, kReplyWaitMs) != 1) return Exchange::kNoReply;
+  got = ::recv(fd_.get(), answer.data(), answer.size(), MSG_DONTWAIT | MSG_TRUNC);
+  // A reply is never empty: nothing to read is the server's hang-up.
+  return got > 0 ? Exchange::kReplied : Exchange::kHungUp;
+}
+
 AccPipe::Answer AccPipe::Ask(pid_t pid, const std::string& path, AccReply& reply) {
   if (!fd_) return Answer::kNoAnswer;
   uint8_t request[2 * 4096 + 64];
   size_t size = EncodeAccRequest(request, pid, path);
   if (size == 0) return Answer::kSkip;  // a path that cannot be asked about (too long, not UTF-8)
-  if (::send(fd_.get(), request, size, MSG_NOSIGNAL) != static_cast<ssize_t>(size)) {
-    fd_.reset();
-    return Answer::kNoAnswer;
-  }
-  pollfd wait{fd_.get(), POLLIN, 0};
-  if (::poll(&wait, 1, kReplyWaitMs) != 1) {
-    fd_.reset();
-    return Answer::kNoAnswer;
-  }
   uint8_t answer[4096];
-  ssize_t got = ::recv(fd_.get(), answer, sizeof answer, MSG_DONTWAIT | MSG_TRUNC);
-  if (got <= 0) {
+  ssize_t got = 0;
+  // The server ends a connection that sends no request for a short while, which one kept open
+  // while the component moved processes or loaded rules may meet: ask once more on a new one.
+  Exchange exchange = Send({request, size}, answer, got);
+  if (exchange == Exchange::kHungUp && Open()) exchange = Send({request, size}, answer, got);
+  if (exchange != Exchange::kReplied) {
     fd_.reset();
     return Answer::kNoAnswer;
   }

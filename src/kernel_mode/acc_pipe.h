@@ -9,7 +9,9 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "base/unique_fd.h"
@@ -28,10 +30,15 @@ class AccPipe {
   // too long to read); nothing is to change.
   enum class Answer { kAccelerate, kLeave, kSkip, kNoAnswer };
   // Asks about one process. `reply` holds the proxy whenever the answer named a usable one
-  // (port 0 otherwise), with kLeave too. kNoAnswer when the connection failed (it is closed).
+  // (port 0 otherwise), with kLeave too. A connection the server has ended is opened again for
+  // one more try. kNoAnswer when the connection failed (it is closed).
   [[nodiscard]] Answer Ask(pid_t pid, const std::string& path, AccReply& reply);
 
  private:
+  enum class Exchange { kReplied, kHungUp, kNoReply };
+  // One request and its reply on the open connection; `got` is the reply's whole length.
+  [[nodiscard]] Exchange Send(std::span<const uint8_t> request, std::span<uint8_t> answer,
+                              ssize_t& got);
   [[nodiscard]] std::optional<std::string> SocketPath() const;
   uid_t uid_;
   std::string runtime_dir_;

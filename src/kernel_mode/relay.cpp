@@ -33,6 +33,7 @@ constexpr size_t kMaxQueuedDatagrams = 64;
 // Program sockets with an association at once; datagrams of further ones are dropped.
 constexpr size_t kMaxAssociations = 4096;
 constexpr int kPipeSize = 1 << 20;
+constexpr size_t kMaxSparePipes = 64;
 constexpr size_t kMaxDatagram = 65536;
 constexpr int kKeepAliveSeconds = 60;
 
@@ -60,12 +61,14 @@ void NoDelay(int fd) {
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-// Probes the program's end of an idle connection every kKeepAliveSeconds.
-void KeepAlive(int fd) {
+// No delay, and the program's end of an idle connection probed every kKeepAliveSeconds; set on
+// the listeners, whose accepted connections take them over.
+bool ProgramSideOptions(int fd) {
   int on = 1, seconds = kKeepAliveSeconds;
-  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &seconds, sizeof seconds);
-  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &seconds, sizeof seconds);
+  return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0 &&
+         ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+         ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &seconds, sizeof seconds) == 0 &&
+         ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &seconds, sizeof seconds) == 0;
 }
 
 // The program socket a datagram came from, as a map key.
@@ -101,6 +104,10 @@ UniqueFd ConnectToProxy(const ProxyEndpoint& proxy) {
 }  // namespace
 
 struct Relay::Impl {
+  struct Pipe {
+    UniqueFd read_end, write_end;
+    size_t capacity = 0;
+  };
   struct Handler {
     virtual ~Handler() = default;
     virtual void OnEvent(int side, uint32_t events) = 0;
@@ -121,9 +128,17 @@ struct Relay::Impl {
   std::atomic<bool>* proxy_failed = nullptr;
   std::mutex proxy_mutex;
   std::optional<ProxyEndpoint> proxy;
+  // Empty pipes of ended connections, for the next ones: making a pipe and sizing it costs more
+  // than a short connection's whole relaying. Declared before the handlers, which
+  // give theirs back when they are destroyed.
+  std::vector<Pipe> spare_pipes;
   std::unordered_map<Handler*, std::unique_ptr<Handler>> handlers;
   std::unordered_map<std::string, UdpAssociation*> associations;
   std::vector<std::unique_ptr<Handler>> graveyard;
+  // Room for one datagram with a proxy's header, made once: the relay thread reads every
+  // datagram into it.
+  std::vector<uint8_t> datagram_buffer =
+      std::vector<uint8_t>(kMaxDatagram + socks5::kMaxUdpHeaderSize);
   std::thread thread;
   Watch listener_watches[4];
 
@@ -148,6 +163,8 @@ struct Relay::Impl {
     return proxy;
   }
   void ProxyUnreachable() { proxy_failed->store(true); }
+  std::optional<Pipe> TakePipe();
+  void GiveBack(Pipe pipe);
 
   void Run();
   void AcceptTcp(int listener);
@@ -159,8 +176,8 @@ struct Relay::Impl {
 // One caught TCP connection: the program's end (accepted by the relay) and the proxy's.
 struct Relay::Impl::TcpConnection final : Handler {
   struct Direction {
-    UniqueFd read_end, write_end;
-    size_t pending = 0, capacity = 0;
+    Pipe pipe;
+    size_t pending = 0;
     bool eof = false, shut = false;
   };
   enum Side { kProgram = 0, kProxy = 1 };
@@ -173,21 +190,28 @@ struct Relay::Impl::TcpConnection final : Handler {
         handshake_(socks5::kCommandConnect, Sa(target), token),
         deadline_(Now() + kHandshakeTimeoutMs) {}
 
+  ~TcpConnection() override {
+    for (Direction* d : {&up_, &down_})
+      if (d->pipe.read_end && d->pending == 0) relay_.GiveBack(std::move(d->pipe));
+  }
+
   bool Begin() {
-    return relay_.Add(program_.get(), &program_watch_, 0) &&
-           relay_.Add(proxy_.get(), &proxy_watch_, EPOLLOUT);
+    if (!relay_.Add(program_.get(), &program_watch_, 0) ||
+        !relay_.Add(proxy_.get(), &proxy_watch_, proxy_events_))
+      return false;
+    // Over loopback the proxy's connection is often made already: no need to wait for it.
+    Handshake();
+    return true;
   }
 
   void OnEvent(int side, uint32_t events) override {
-    if (!relaying_) {
-      if (side == kProgram) {
-        if (events & (EPOLLERR | EPOLLHUP)) Fail(false);
-        return;
-      }
-      Handshake(events);
+    if (relaying_) return Pump();
+    if (side == kProgram) {
+      if (events & (EPOLLERR | EPOLLHUP)) Fail(false);
       return;
     }
-    Pump();
+    if (events & EPOLLERR) return Fail(true);
+    Handshake();
   }
 
   void Sweep(int64_t now) override {
@@ -195,16 +219,7 @@ struct Relay::Impl::TcpConnection final : Handler {
   }
 
  private:
-  void Handshake(uint32_t events) {
-    if (!connected_) {
-      int error = 0;
-      socklen_t length = sizeof error;
-      if (::getsockopt(proxy_.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0 ||
-          (events & EPOLLERR))
-        return Fail(true);
-      if (!(events & EPOLLOUT)) return;
-      connected_ = true;
-    }
+  void Handshake() {
     const std::vector<uint8_t>& request = handshake_.request();
     if (request.empty()) return Fail(false);
     while (sent_ < request.size()) {
@@ -214,10 +229,10 @@ struct Relay::Impl::TcpConnection final : Handler {
         sent_ += static_cast<size_t>(n);
         continue;
       }
-      if (n < 0 && errno == EAGAIN) return relay_.Change(proxy_.get(), &proxy_watch_, EPOLLOUT);
+      if (n < 0 && errno == EAGAIN) return;  // not connected yet, or a full buffer
       return Fail(true);
     }
-    relay_.Change(proxy_.get(), &proxy_watch_, EPOLLIN);
+    WatchFor(proxy_, proxy_watch_, proxy_events_, EPOLLIN);
     while (handshake_.wanted() > 0) {
       uint8_t in[socks5::kMaxReplySize];
       ssize_t n = ::recv(proxy_.get(), in, handshake_.wanted(), MSG_DONTWAIT);
@@ -234,14 +249,9 @@ struct Relay::Impl::TcpConnection final : Handler {
 
   bool StartRelaying() {
     for (Direction* d : {&up_, &down_}) {
-      int ends[2];
-      if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return false;
-      d->read_end.reset(ends[0]);
-      d->write_end.reset(ends[1]);
-      ::fcntl(ends[1], F_SETPIPE_SZ, kPipeSize);
-      int capacity = ::fcntl(ends[1], F_GETPIPE_SZ);
-      if (capacity <= 0) return false;
-      d->capacity = static_cast<size_t>(capacity);
+      std::optional<Pipe> pipe = relay_.TakePipe();
+      if (!pipe) return false;
+      d->pipe = std::move(*pipe);
     }
     relaying_ = true;
     return true;
@@ -251,9 +261,9 @@ struct Relay::Impl::TcpConnection final : Handler {
   bool Move(Direction& d, int from, int to) {
     for (;;) {
       bool progress = false;
-      if (!d.eof && d.pending < d.capacity) {
-        ssize_t n = ::splice(from, nullptr, d.write_end.get(), nullptr, d.capacity - d.pending,
-                             SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+      if (!d.eof && d.pending < d.pipe.capacity) {
+        ssize_t n = ::splice(from, nullptr, d.pipe.write_end.get(), nullptr,
+                             d.pipe.capacity - d.pending, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (n > 0) {
           d.pending += static_cast<size_t>(n);
           progress = true;
@@ -265,7 +275,7 @@ struct Relay::Impl::TcpConnection final : Handler {
         }
       }
       if (d.pending > 0) {
-        ssize_t n = ::splice(d.read_end.get(), nullptr, to, nullptr, d.pending,
+        ssize_t n = ::splice(d.pipe.read_end.get(), nullptr, to, nullptr, d.pending,
                              SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (n > 0) {
           d.pending -= static_cast<size_t>(n);
@@ -293,15 +303,17 @@ struct Relay::Impl::TcpConnection final : Handler {
     }
     auto wants = [](const Direction& in, const Direction& out) {
       uint32_t events = 0;
-      if (!in.eof && in.pending < in.capacity) events |= EPOLLIN;
+      if (!in.eof && in.pending < in.pipe.capacity) events |= EPOLLIN;
       if (out.pending > 0) events |= EPOLLOUT;
       return events;
     };
-    uint32_t program_events = wants(up_, down_), proxy_events = wants(down_, up_);
-    if (program_events != program_events_)
-      relay_.Change(program_.get(), &program_watch_, program_events_ = program_events);
-    if (proxy_events != proxy_events_)
-      relay_.Change(proxy_.get(), &proxy_watch_, proxy_events_ = proxy_events);
+    WatchFor(program_, program_watch_, program_events_, wants(up_, down_));
+    WatchFor(proxy_, proxy_watch_, proxy_events_, wants(down_, up_));
+  }
+
+  // Watches `fd` for `events` when that is not what it is watched for already.
+  void WatchFor(const UniqueFd& fd, Watch& watch, uint32_t& watched, uint32_t events) {
+    if (events != watched) relay_.Change(fd.get(), &watch, watched = events);
   }
 
   void Fail(bool proxy_unreachable) {
@@ -316,10 +328,10 @@ struct Relay::Impl::TcpConnection final : Handler {
   Watch program_watch_{this, kProgram}, proxy_watch_{this, kProxy};
   SocksHandshake handshake_;
   int64_t deadline_;
-  bool connected_ = false, relaying_ = false;
+  bool relaying_ = false;
   size_t sent_ = 0, answered_ = 0;
   Direction up_, down_;
-  uint32_t program_events_ = 0, proxy_events_ = EPOLLIN;
+  uint32_t program_events_ = 0, proxy_events_ = EPOLLOUT;
 };
 
 // The UDP association of one program socket.
@@ -439,7 +451,7 @@ struct Relay::Impl::UdpAssociation final : Handler {
   }
 
   void Receive() {
-    std::vector<uint8_t> buffer(kMaxDatagram + socks5::kMaxUdpHeaderSize);
+    std::vector<uint8_t>& buffer = relay_.datagram_buffer;
     for (int i = 0; i < 64; ++i) {
       ssize_t n = ::recv(datagrams_.get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
       if (n < 0) return;
@@ -482,6 +494,26 @@ struct Relay::Impl::UdpAssociation final : Handler {
   std::deque<std::pair<sockaddr_storage, std::vector<uint8_t>>> queue_;
 };
 
+std::optional<Relay::Impl::Pipe> Relay::Impl::TakePipe() {
+  if (!spare_pipes.empty()) {
+    Pipe pipe = std::move(spare_pipes.back());
+    spare_pipes.pop_back();
+    return pipe;
+  }
+  int ends[2];
+  if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return std::nullopt;
+  Pipe pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
+  ::fcntl(ends[1], F_SETPIPE_SZ, kPipeSize);
+  int capacity = ::fcntl(ends[1], F_GETPIPE_SZ);
+  if (capacity <= 0) return std::nullopt;
+  pipe.capacity = static_cast<size_t>(capacity);
+  return pipe;
+}
+
+void Relay::Impl::GiveBack(Pipe pipe) {
+  if (spare_pipes.size() < kMaxSparePipes) spare_pipes.push_back(std::move(pipe));
+}
+
 void Relay::Impl::AcceptTcp(int listener) {
   for (int i = 0; i < 256; ++i) {
     UniqueFd program(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
@@ -502,8 +534,6 @@ void Relay::Impl::AcceptTcp(int listener) {
       Reset(program);
       continue;
     }
-    NoDelay(program.get());
-    KeepAlive(program.get());
     auto connection = std::make_unique<TcpConnection>(*this, std::move(program),
                                                       std::move(proxy_fd), target, current->token);
     TcpConnection* raw = connection.get();
@@ -513,11 +543,11 @@ void Relay::Impl::AcceptTcp(int listener) {
 }
 
 void Relay::Impl::ReadUdp(int listener) {
-  std::vector<uint8_t> buffer(kMaxDatagram);
+  std::vector<uint8_t>& buffer = datagram_buffer;
   for (int i = 0; i < 256; ++i) {
     sockaddr_storage source{};
     alignas(cmsghdr) char control[256];
-    iovec part{buffer.data(), buffer.size()};
+    iovec part{buffer.data(), kMaxDatagram};
     msghdr message{};
     message.msg_name = &source;
     message.msg_namelen = sizeof source;
@@ -644,7 +674,8 @@ UniqueFd Listen(int family, int type, uint32_t mark, uint16_t& port) {
     length = sizeof in4;
   }
   if (::bind(fd.get(), Sa(address), length) != 0) return UniqueFd();
-  if (type == SOCK_STREAM && ::listen(fd.get(), 1024) != 0) return UniqueFd();
+  if (type == SOCK_STREAM && (!ProgramSideOptions(fd.get()) || ::listen(fd.get(), 1024) != 0))
+    return UniqueFd();
   length = sizeof address;
   if (::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
     return UniqueFd();

@@ -101,28 +101,47 @@ size_t ProgramPath(char* out, size_t out_size) {
   return ProgramPathToAsk(exe, cmdline, got > 0 ? static_cast<size_t>(got) : 0, out, out_size);
 }
 
-}  // namespace
-
-AskResult AskAccPipe(std::span<const uint8_t> request, std::span<uint8_t> answer,
-                     size_t& answer_size) {
+// One request on a new connection. `hung_up` tells a connection that the server ended without
+// a reply from one that gave none in time.
+AskResult AskOnce(std::span<const uint8_t> request, std::span<uint8_t> answer, size_t& answer_size,
+                  bool& hung_up) {
+  hung_up = false;
   AskResult result;
   int fd = OpenPipe(result);
   if (fd < 0) return result;
   const RealCalls& real = Real();
   result = AskResult::kNoReply;
-  if (real.send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+  if (real.send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
       static_cast<ssize_t>(request.size())) {
+    hung_up = errno == EPIPE || errno == ECONNRESET;
+  } else {
     pollfd wait{fd, POLLIN, 0};
     timespec limit{kReplyWaitMs / 1000, (kReplyWaitMs % 1000) * 1000000L};
     if (real.ppoll(&wait, 1, &limit, nullptr) == 1) {
       ssize_t got = real.recv(fd, answer.data(), answer.size(), MSG_DONTWAIT);
-      if (got >= 0) {
+      // A reply is never empty: nothing to read is the server's hang-up.
+      if (got > 0) {
         answer_size = static_cast<size_t>(got);
         result = AskResult::kAnswered;
+      } else {
+        hung_up = got == 0 || errno == ECONNRESET;
       }
     }
   }
   __close(fd);
+  return result;
+}
+
+}  // namespace
+
+AskResult AskAccPipe(std::span<const uint8_t> request, std::span<uint8_t> answer,
+                     size_t& answer_size) {
+  // The server ends a connection whose request has not come within a short time, which a
+  // program stopped or starved between its connect and its send may meet: one more try.
+  bool hung_up = false;
+  AskResult result = AskOnce(request, answer, answer_size, hung_up);
+  if (result == AskResult::kNoReply && hung_up)
+    result = AskOnce(request, answer, answer_size, hung_up);
   return result;
 }
 

@@ -1,7 +1,8 @@
 // Asks the acceleration pipe "\\.\pipe\brelanPipe" (a SOCK_SEQPACKET socket in the user's
 // private runtime directory) whether this process is to be accelerated. Never waits long: a
 // pipe that is absent, belongs to another user or is not answering counts as "not
-// accelerated"; an instance busy with another process is retried for a short while.
+// accelerated"; an instance busy with another process is retried for a short while, and a
+// connection that the server ended unanswered is tried once more.
 #pragma once
 
 #include "lsp/acc_reply.h"

@@ -33,6 +33,17 @@ Text BuildAccReply(const std::vector<Text>& fields, const PairStore& store) {
 // Between failed waits for a client, so that a pipe that cannot be served costs no CPU.
 constexpr auto kRetryPause = std::chrono::milliseconds(100);
 
+// How long a connected client has to send each whole request: from its connection, and from the
+// reply to its previous request. The server serves one client at a time and refuses the others,
+// so this is what a client that stays silent, sends only part of a request or junk, or never
+// reads its replies costs everybody else. The component sends its request within microseconds of
+// connecting; 100 ms leaves room for a scheduling delay of a loaded machine a thousand times
+// that, and lies well inside the time the component's clients keep asking a busy pipe (250 ms
+// for the kernel-mode component, a second for the preloaded library), so that a client turned
+// away while such a connection held the pipe still gets its answer. A client dropped in the
+// middle of a series asks again on a new connection.
+constexpr auto kRequestWait = std::chrono::milliseconds(100);
+
 }  // namespace
 
 Text ProcessFileNameFromPath(const Text& path) {
@@ -63,14 +74,18 @@ uint32_t AccRequestServerThread(void* /*window*/) {
   for (;;) {
     while (!ServerPipeConnect(AccPipeName)) std::this_thread::sleep_for(kRetryPause);
     PrintDiagnostic("client connected\n");
+    // Only an answered request earns more time: messages that are no request do not.
+    auto deadline = std::chrono::steady_clock::now() + kRequestWait;
     Text message;
-    while (ServerPipeRead(AccPipeName, message)) {
+    while (ServerPipeRead(AccPipeName, message, deadline)) {
       PrintDiagnostic(u"read -> " + message + u"\n");
       if (std::optional<Text> reply = AnswerAccMessage(message, ProcessPairStore())) {
         PrintDiagnostic(u"send Msg -> " + *reply + u"\n");
         // Not waiting until the client has read the reply: the next read waits for the client
-        // anyway, and the wait would cost a wake-up per request.
-        (void)ServerPipeSend(AccPipeName, *reply);
+        // anyway, and the wait would cost a wake-up per request. A reply that finds no room
+        // leaves the deadline as it was, past by then, so the next read ends the client.
+        if (ServerPipeSend(AccPipeName, *reply, kRequestWait))
+          deadline = std::chrono::steady_clock::now() + kRequestWait;
       }
     }
     (void)ServerPipeDisconnect(AccPipeName);

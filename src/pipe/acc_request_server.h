@@ -34,7 +34,10 @@ extern const Text AccPipeName;
 [[nodiscard]] std::optional<Text> AnswerAccMessage(const Text& message, const PairStore& store);
 
 // Worker thread procedure: serves AccPipeName for the life of the process, one client at a
-// time, printing its diagnostic lines. `window` is the main window that started it; unused.
+// time, printing its diagnostic lines. A client that has not sent a whole request within a short
+// time of connecting or of its last reply is disconnected, as is one that does not take its
+// replies, so that no client keeps the pipe from the others. `window` is the main window that
+// started it; unused.
 [[noreturn]] uint32_t AccRequestServerThread(void* window);
 
 // Starts AccRequestServerThread on a detached thread of its own; the main window's constructor

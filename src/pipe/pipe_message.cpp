@@ -40,12 +40,11 @@ bool ReadPipeMessage(PipeConnection* connection, Text& out) {
   return false;
 }
 
-bool WritePipeMessage(PipeConnection* connection, TextView text, std::string_view failure_line,
-                      PipeWriteWait wait) {
+bool WritePipeMessage(PipeConnection* connection, TextView text, std::string_view failure_line) {
   if (connection) {
     std::vector<std::byte> bytes = EncodePipeMessage(text);
     if (connection->write(bytes)) {
-      if (wait == PipeWriteWait::kUntilRead) (void)connection->flush();
+      (void)connection->flush();
       return true;
     }
   }

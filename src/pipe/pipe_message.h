@@ -22,11 +22,9 @@ inline constexpr size_t kPipeReadLimit = 2048;
 // message, whose rest the next read returns, or no connection) prints the read diagnostic and
 // leaves `out` unchanged.
 [[nodiscard]] bool ReadPipeMessage(PipeConnection* connection, Text& out);
-enum class PipeWriteWait { kUntilRead, kNone };
-// Writes `text` as one message and, with kUntilRead, waits until the peer has read it. On
-// failure prints `failure_line`.
+// Writes `text` as one message and waits until the peer has read it. On failure prints
+// `failure_line`.
 [[nodiscard]] bool WritePipeMessage(PipeConnection* connection, TextView text,
-                                    std::string_view failure_line,
-                                    PipeWriteWait wait = PipeWriteWait::kUntilRead);
+                                    std::string_view failure_line);
 
 inline constexpr std::string_view kReadFailedLine = "读取数据失败！";

@@ -49,16 +49,35 @@ bool ServerPipeRead(const Text& name, Text& out) {
   return ReadPipeMessage(instance->connection(), out);
 }
 
+bool ServerPipeRead(const Text& name, Text& out, std::chrono::steady_clock::time_point deadline) {
+  PipeServerInstance* instance = FindInstance(name);
+  if (!instance) return false;
+  PipeConnection* connection = instance->connection();
+  if (connection) {
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    Result<bool> ready = left.count() > 0 ? connection->wait_readable(left) : Result<bool>(false);
+    if (!ready || !*ready) {
+      PrintDiagnostic(kReadFailedLine);
+      return false;
+    }
+  }
+  return ReadPipeMessage(connection, out);
+}
+
 bool ServerPipeWrite(const Text& name, const Text& text) {
   PipeServerInstance* instance = FindInstance(name);
   if (!instance) return false;
   return WritePipeMessage(instance->connection(), text, "写入数据失败！");
 }
 
-bool ServerPipeSend(const Text& name, const Text& text) {
+bool ServerPipeSend(const Text& name, const Text& text, std::chrono::milliseconds timeout) {
   PipeServerInstance* instance = FindInstance(name);
   if (!instance) return false;
-  return WritePipeMessage(instance->connection(), text, "写入数据失败！", PipeWriteWait::kNone);
+  PipeConnection* connection = instance->connection();
+  if (connection && connection->write(EncodePipeMessage(text), timeout)) return true;
+  PrintDiagnostic("写入数据失败！");
+  return false;
 }
 
 bool ServerPipeDisconnect(const Text& name) {

@@ -10,6 +10,8 @@
 // instance of the pipe and neither touches the other's entries.
 #pragma once
 
+#include <chrono>
+
 #include "base/text.h"
 
 // Creates a free instance of the pipe and records it under `name`. A name already listed gets
@@ -20,12 +22,19 @@
 // Reads one message of at most 2048 bytes (see pipe_message.h). Fails when the client has hung
 // up, when the message is longer (the rest comes with the next read) or with no client.
 [[nodiscard]] bool ServerPipeRead(const Text& name, Text& out);
+// As ServerPipeRead, but also fails, with the same diagnostic line, when no message has come by
+// `deadline` (at once when it has passed), so that a client that sends nothing cannot keep the
+// instance for itself.
+[[nodiscard]] bool ServerPipeRead(const Text& name, Text& out,
+                                  std::chrono::steady_clock::time_point deadline);
 // Writes `text` as one message and returns once the client has read it.
 [[nodiscard]] bool ServerPipeWrite(const Text& name, const Text& text);
 // As ServerPipeWrite, but returns as soon as the message is queued to the client: for a server
 // that goes on to read the client's next message anyway, where waiting would only cost it a
-// wake-up per message.
-[[nodiscard]] bool ServerPipeSend(const Text& name, const Text& text);
+// wake-up per message. Fails, printing the write diagnostic, when the client has not made room
+// for the message within `timeout` (it sends requests without reading the replies).
+[[nodiscard]] bool ServerPipeSend(const Text& name, const Text& text,
+                                  std::chrono::milliseconds timeout);
 // Ends the client's connection; the instance stays listed, free for the next client. False when
 // no client was connected.
 [[nodiscard]] bool ServerPipeDisconnect(const Text& name);

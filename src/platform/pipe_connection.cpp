@@ -104,6 +104,25 @@ Result<void> PipeConnection::write(std::span<const std::byte> message) {
   return {};
 }
 
+Result<void> PipeConnection::write(std::span<const std::byte> message,
+                                   std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (closed_) return Error{EBADF, "write on a closed pipe"};
+    ssize_t sent = RetryOnInterrupt([&] {
+      return ::send(socket_.get(), message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    });
+    if (sent >= 0) return {};
+    if (errno != EAGAIN) return Error::FromErrno("send");
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return Error{ETIMEDOUT, "the peer takes no messages"};
+    pollfd p{socket_.get(), POLLOUT, 0};
+    if (RetryOnInterrupt([&] { return ::poll(&p, 1, static_cast<int>(left.count())); }) < 0)
+      return Error::FromErrno("poll");
+  }
+}
+
 Result<void> PipeConnection::flush() {
   if (closed_) return Error{EBADF, "flush on a closed pipe"};
   // The socket's output queue holds what the peer has not read yet. Each message the peer

@@ -39,6 +39,10 @@ class PipeConnection {
   // Sends `message` as one message (an empty span is an empty message). Errors: EPIPE when the
   // peer has gone, EMSGSIZE when the message exceeds the socket buffer, EBADF after close().
   [[nodiscard]] Result<void> write(std::span<const std::byte> message);
+  // As write(), but fails with ETIMEDOUT when the peer has not made room for the message within
+  // `timeout`: a peer that sends but never reads what it is sent fills the socket's buffer.
+  [[nodiscard]] Result<void> write(std::span<const std::byte> message,
+                                   std::chrono::milliseconds timeout);
 
   // Returns once the peer has read everything written (the socket's output queue is empty) or
   // has gone. Waits without bound for a peer that is alive but never reads, as the peer would

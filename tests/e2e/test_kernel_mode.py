@@ -143,6 +143,33 @@ while True:
 """
 
 
+# Run as the user: holds the acceleration pipe argv[1] with a connection that sends nothing, then
+# with one that sends half a request, each until the server ends it; says "held" once connected
+# and "ended" when the server hung up.
+HOLDER = r"""
+import socket, sys, time
+for first in (None, "RequestAc".encode("utf-16-le")):
+    give_up = time.monotonic() + 10
+    while True:
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        try:
+            s.connect(sys.argv[1])
+            break
+        except ConnectionRefusedError:  # the server is busy with another client
+            s.close()
+            if time.monotonic() > give_up:
+                raise
+            time.sleep(0.001)
+    print("held", flush=True)
+    if first:
+        s.send(first)
+    s.settimeout(10)
+    if s.recv(4096) == b"":
+        print("ended", flush=True)
+    s.close()
+"""
+
+
 IN_NAMESPACE = _can_run() and os.environ.get(NAMESPACE_FLAG) == "1"
 if IN_NAMESPACE:
     # A run that hangs shows where, before the test runner's time limit ends it.
@@ -153,6 +180,10 @@ class KernelModeBase(unittest.TestCase):
     """A user, peers, a proxy, the user's acceleration pipe and the component, per test."""
 
     PROCESSES = "probe,probe-go"
+    # The proxy token the page stores, and the user the test proxy names in its log for it: an
+    # empty token offers no authentication, which the proxy logs as "-".
+    TOKEN = TOKEN
+    PROXY_USER = TOKEN
 
     @classmethod
     def setUpClass(cls):
@@ -192,7 +223,7 @@ class KernelModeBase(unittest.TestCase):
 
     def setUp(self):
         self.before = _snapshot(self.uid)
-        self.proxy = Socks5Proxy(TOKEN)
+        self.proxy = self.new_proxy()
         self.addCleanup(self.proxy.close)
         self.server = None
         self.running = []
@@ -221,11 +252,16 @@ class KernelModeBase(unittest.TestCase):
         return ["setpriv", f"--reuid={self.uid}", f"--regid={self.uid}", "--clear-groups",
                 *command]
 
+    def new_proxy(self, bind="127.0.0.1"):
+        if self.TOKEN:
+            return Socks5Proxy(self.TOKEN, bind=bind)
+        return Socks5Proxy("", auth="none", bind=bind)
+
     def serve(self, processes, port=None, server="127.0.0.1"):
         """(Re)starts the user's acceleration pipe with these settings."""
         self.stop_serving()
         self.server = AccServer(self.user_env(), processes, server, port or self.proxy.port,
-                                TOKEN, wrap=self.as_user)
+                                self.TOKEN, wrap=self.as_user)
         self.assertTrue(self.server.ready)
 
     def stop_serving(self):
@@ -296,9 +332,10 @@ class KernelModeBase(unittest.TestCase):
         # The program sees its real peer; the proxy logged each with the token.
         self.assertEqual(lines, [f"tcp {peer} {port} ping", f"udp {peer} {port} udp",
                                  f"cudp {peer} {port} cudp"], proxy.lines)
-        self.assertTrue(proxy.saw(f"connect {TOKEN} {peer} {port}"), proxy.lines)
-        self.assertTrue(proxy.saw(f"udp {TOKEN} {peer} {port} 3"), proxy.lines)
-        self.assertTrue(proxy.saw(f"udp {TOKEN} {peer} {port} 4"), proxy.lines)
+        user = self.PROXY_USER
+        self.assertTrue(proxy.saw(f"connect {user} {peer} {port}"), proxy.lines)
+        self.assertTrue(proxy.saw(f"udp {user} {peer} {port} 3"), proxy.lines)
+        self.assertTrue(proxy.saw(f"udp {user} {peer} {port} 4"), proxy.lines)
 
 
 
@@ -338,7 +375,7 @@ class KernelModeTest(KernelModeBase):
 
     def test_ipv6_peer_is_routed_through_an_ipv6_proxy(self):
         # The test server relays datagrams in its own family only.
-        proxy6 = Socks5Proxy(TOKEN, bind="::1")
+        proxy6 = self.new_proxy(bind="::1")
         self.addCleanup(proxy6.close)
         self.serve("probe", port=proxy6.port, server="::1")
         probe = self.start(os.path.join(self.bin, "probe"), PEER6, str(self.peer6.port),
@@ -390,7 +427,7 @@ class KernelModeTest(KernelModeBase):
         probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
                            str(self.peer.port))
         self.wait_routed(probe)
-        second = Socks5Proxy(TOKEN)
+        second = self.new_proxy()
         self.addCleanup(second.close)
         self.serve("probe", port=second.port)
         self.assertTrue(wait_until(lambda: f"proxy 127.0.0.1 {second.port}" in self.status()))
@@ -454,6 +491,21 @@ class KernelModeTest(KernelModeBase):
         self.wait_routed(probe)
         self.assert_through_proxy(self.go(probe))
 
+    def test_clients_holding_the_acceleration_pipe_do_not_stop_routing(self):
+        pipe = os.path.join(self.runtime, "morvil", "pipe", "brelanpipe")
+        holder = subprocess.Popen(self.as_user([sys.executable, "-c", HOLDER, pipe]),
+                                  env=self.user_env(), stdout=subprocess.PIPE, text=True)
+        self.addCleanup(holder.stdout.close)
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.kill)
+        self.assertEqual(holder.stdout.readline().strip(), "held")
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe))
+        # The server ended each of the holder's connections.
+        self.assertEqual(holder.stdout.read().split(), ["ended", "held", "ended"])
+
     def test_morvil_gone_leaves_programs_alone(self):
         probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
                            str(self.peer.port))
@@ -464,6 +516,24 @@ class KernelModeTest(KernelModeBase):
         lines = self.go(probe)
         self.assertEqual(lines[0], f"tcp {PEER4} {self.peer.port} ping")
         self.assertFalse([l for l in self.proxy.lines if l.startswith("connect")])
+
+
+@unittest.skipUnless(IN_NAMESPACE, "needs root, unshare, nft and setpriv")
+class EmptyTokenTest(KernelModeBase):
+    """A page that stores no token: the proxy is asked without authentication."""
+
+    PROCESSES = "probe"
+    TOKEN = ""
+    PROXY_USER = "-"
+
+    def test_listed_program_goes_through_a_proxy_without_authentication(self):
+        probe = self.start(os.path.join(self.bin, "probe"), PEER4, str(self.peer.port),
+                           str(self.peer.port))
+        self.wait_routed(probe)
+        self.assert_through_proxy(self.go(probe))
+        self.assertFalse([l for l in self.proxy.lines if l.startswith(("auth", "methods"))],
+                         self.proxy.lines)
+        self.assertIn(f"proxy 127.0.0.1 {self.proxy.port}", self.status())
 
 
 @unittest.skipUnless(IN_NAMESPACE and os.path.exists(WINE) and shutil.which("x86_64-w64-mingw32-gcc"),

@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "kernel_mode/acc_pipe.h"
 #include "lsp/acc_query.h"
 #include "pipe/pipe_message.h"
 #include "platform/pipe_client.h"
@@ -105,14 +106,17 @@ TEST_F(AccServerTest, EachRequestSeesTheStoreAtThatMoment) {
   EXPECT_EQ(Receive(*c), Text(u"0,10.0.0.1,9090,tök=en/42"));
 }
 
+// The first reply is the request's: the messages before it got none.
 TEST_F(AccServerTest, OtherMessagesGetNoReplyAndTheServerReadsOn) {
   auto c = Connect();
   ASSERT_TRUE(c);
   for (const char16_t* junk : {u"requestacc,1,C:\\x\\foo.exe", u"", u"hello,world", u","})
     ASSERT_TRUE(Send(*c, junk));
-  EXPECT_EQ(Receive(*c, std::chrono::milliseconds(200)), std::nullopt);
   ASSERT_TRUE(Send(*c, u"RequestAcc,1,C:\\x\\bar.exe"));
   EXPECT_EQ(Receive(*c), Text(u"1,10.0.0.1,8080,tök=en/42"));
+  ASSERT_TRUE(Send(*c, u"hello"));
+  ASSERT_TRUE(Send(*c, u"RequestAcc,1,C:\\x\\baz.exe"));
+  EXPECT_EQ(Receive(*c), Text(u"0,10.0.0.1,8080,tök=en/42"));
 }
 
 // An oversize message fails the server's read, which ends that client; the next is served.
@@ -223,4 +227,107 @@ TEST_F(AccServerTest, BurstsOfProgramsAreAllAnswered) {
     EXPECT_EQ(lost, 0) << clients << " clients";
     EXPECT_EQ(answered, 1600) << clients << " clients";
   }
+}
+
+namespace {
+
+// Whether the server ends `c` within a few seconds (replies still queued to it are read first).
+bool EndedByServer(PipeConnection& c) {
+  std::array<std::byte, 4096> buffer;
+  for (;;) {
+    Result<bool> ready = c.wait_readable(std::chrono::seconds(5));
+    if (!ready || !*ready) return false;
+    Result<PipeConnection::ReadResult> r = c.read(buffer);
+    if (!r) return r.error().code == EPIPE;
+  }
+}
+
+// The reply to `request` asked as the preloaded library asks, or nothing.
+std::optional<Text> AskAsTheLibrary(TextView request) {
+  const std::vector<std::byte> bytes = EncodePipeMessage(request);
+  std::array<uint8_t, 4096> answer;
+  size_t size = 0;
+  if (AskAccPipe({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, answer, size) !=
+      AskResult::kAnswered)
+    return std::nullopt;
+  return DecodePipeMessage(std::as_bytes(std::span(answer).first(size)));
+}
+
+// Connections that hold every instance of the pipe that is free now: one, unless an earlier test
+// of this process started a second server thread.
+std::vector<std::unique_ptr<PipeConnection>> HoldFreeInstances() {
+  std::vector<std::unique_ptr<PipeConnection>> held;
+  for (Result<std::unique_ptr<PipeConnection>> c = OpenPipe(AccPipeName); c;
+       c = OpenPipe(AccPipeName))
+    held.push_back(std::move(*c));
+  return held;
+}
+
+}  // namespace
+
+// The server serves one client at a time. A client that holds it without sending a whole request
+// (silent, half a request, junk that keeps coming, a message too long for any request, requests
+// whose replies it never takes) is ended, and a program that asks meanwhile, as the component
+// does, gets its answer.
+TEST_F(AccServerTest, ClientsThatSendNoWholeRequestDoNotKeepOthersFromTheirAnswer) {
+  using Holder = void (*)(PipeConnection&);
+  const std::pair<const char*, Holder> holders[] = {
+      {"silent", [](PipeConnection&) {}},
+      {"half a request", [](PipeConnection& c) { ASSERT_TRUE(Send(c, u"RequestAc")); }},
+      {"junk that keeps coming",
+       [](PipeConnection& c) {
+         // Until the server hangs up; bounded, so that a server that never does fails the test.
+         for (int i = 0; i < 500; ++i) {
+           if (!c.write(EncodePipeMessage(u"RequestA"), std::chrono::seconds(5))) return;
+           std::this_thread::sleep_for(std::chrono::milliseconds(10));
+         }
+       }},
+      {"oversized",
+       [](PipeConnection& c) {
+         ASSERT_TRUE(c.write(EncodePipeMessage(u"RequestAcc,1," + Text(20000, u'x'))));
+       }},
+      {"replies never read",
+       [](PipeConnection& c) {
+         const std::vector<std::byte> request = EncodePipeMessage(u"RequestAcc,1,C:\\x\\foo.exe");
+         for (int i = 0; i < 100000; ++i)
+           if (!c.write(request, std::chrono::seconds(5))) return;
+       }},
+  };
+  for (const auto& [what, hold] : holders) {
+    SCOPED_TRACE(what);
+    std::vector<std::unique_ptr<PipeConnection>> held;
+    held.push_back(Connect());
+    ASSERT_TRUE(held[0]);
+    for (std::unique_ptr<PipeConnection>& more : HoldFreeInstances())
+      held.push_back(std::move(more));
+    std::vector<std::thread> holding;
+    for (std::unique_ptr<PipeConnection>& c : held) holding.emplace_back(hold, std::ref(*c));
+    EXPECT_EQ(AskAsTheLibrary(u"RequestAcc,9,C:\\Games\\bar.exe"),
+              Text(u"1,10.0.0.1,8080,tök=en/42"));
+    for (std::thread& t : holding) t.join();
+    for (std::unique_ptr<PipeConnection>& c : held) EXPECT_TRUE(EndedByServer(*c));
+  }
+  auto c = Connect();
+  ASSERT_TRUE(c);
+  ASSERT_TRUE(Send(*c, u"RequestAcc,1,C:\\x\\foo.exe"));
+  EXPECT_EQ(Receive(*c), Text(u"1,10.0.0.1,8080,tök=en/42"));
+}
+
+// The kernel-mode component asks a series of questions on one connection, doing other work
+// between them; the server ends the connection once it has waited a while for the next question,
+// and the component asks again on a new one.
+TEST_F(AccServerTest, KernelComponentAsksAgainWhenItsIdleConnectionWasEnded) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the component connects as root, taking the user's id";
+  ASSERT_TRUE(Connect());  // the server listens
+  AccPipe pipe(::geteuid(), UseTemporaryRuntimeDir().string());
+  ASSERT_TRUE(pipe.Open());
+  AccReply reply;
+  ASSERT_EQ(pipe.Ask(1, "C:\\Games\\foo.exe", reply), AccPipe::Answer::kAccelerate);
+  if (!HoldFreeInstances().empty())
+    GTEST_SKIP() << "a second server thread of an earlier test serves the pipe too";
+  // Another client is served only once the component's connection is over.
+  ASSERT_TRUE(Connect());
+  ASSERT_EQ(pipe.Ask(2, "C:\\Games\\bar.exe", reply), AccPipe::Answer::kAccelerate);
+  EXPECT_EQ(reply.port, 8080);
+  EXPECT_EQ(pipe.Ask(3, "C:\\Games\\baz.exe", reply), AccPipe::Answer::kLeave);
 }

@@ -97,3 +97,14 @@ TEST_F(AccRequestToolTest, AnotherUserCannotOpenThePipe) {
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.out, "");
 }
+
+// A client that holds the server without asking does not keep the tool, which asks as the
+// component does, from its answers.
+TEST_F(AccRequestToolTest, SilentClientDoesNotKeepTheToolFromItsAnswers) {
+  std::unique_ptr<PipeConnection> silent = Connect();
+  ASSERT_TRUE(silent);
+  if (OpenPipe(AccPipeName)) GTEST_SKIP() << "a second server thread of an earlier test serves";
+  ToolRun run = RunProcess({tool_, "--clients", "2", "--seconds", "0.5"});
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_NE(run.out.find(", lost 0 "), std::string::npos) << run.out;
+}

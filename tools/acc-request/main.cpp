@@ -6,7 +6,8 @@
 //
 // Sends each REQUEST as one UTF-16LE message (default: "RequestAcc,<own pid>,<own exe path>")
 // and prints each reply on its own line in UTF-8; a request that gets no reply within the time-out
-// (default 2000 ms) prints "(no reply)". Exit status: 0 when every request was answered, 1 when
+// (default 2000 ms), or whose connection the server ends instead, prints "(no reply)" (the next
+// request then goes on a new connection). Exit status: 0 when every request was answered, 1 when
 // the pipe cannot be opened or fails, 2 on bad usage, 3 when some request got no reply.
 //
 // With --clients, N threads ask the default request for S seconds, each one request after the
@@ -39,6 +40,19 @@ Text Decode(const std::byte* bytes, size_t size) {
     text.push_back(static_cast<char16_t>(static_cast<unsigned>(bytes[i]) |
                                          (static_cast<unsigned>(bytes[i + 1]) << 8)));
   return text;
+}
+
+// Opens the pipe again after the server ended the previous connection, waiting a second at most
+// while the server is still finishing with it (the pipe is refused as busy meanwhile).
+Result<std::unique_ptr<PipeConnection>> Reopen(const Text& pipe) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  for (;;) {
+    Result<std::unique_ptr<PipeConnection>> connection = OpenPipe(pipe);
+    if (connection || connection.error().code != EBUSY ||
+        std::chrono::steady_clock::now() >= give_up)
+      return connection;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 int Usage() {
@@ -115,22 +129,33 @@ int main(int argc, char** argv) {
                  std::strerror(connection.error().code));
     return 1;
   }
-  PipeConnection& pipe_end = **connection;
   int status = 0;
   for (const std::string& request : requests) {
+    // The server ends a connection whose last message was no request once it has waited a
+    // moment for one; the next request goes on a new connection.
+    if (!(*connection)->is_open()) {
+      connection = Reopen(FromUtf8(pipe));
+      if (!connection) {
+        std::fprintf(stderr, "acc-request: cannot open %s again: %s\n", pipe.c_str(),
+                     std::strerror(connection.error().code));
+        return 1;
+      }
+    }
+    PipeConnection& pipe_end = **connection;
     if (!pipe_end.write(EncodePipeMessage(FromUtf8(request)))) {
       std::fprintf(stderr, "acc-request: write failed\n");
       return 1;
     }
     Result<bool> ready = pipe_end.wait_readable(std::chrono::milliseconds(timeout_ms));
     if (!ready) return 1;
-    if (!*ready) {
+    std::array<std::byte, 65536> buffer;
+    Result<PipeConnection::ReadResult> reply = *ready ? pipe_end.read(buffer) : Error{EAGAIN, ""};
+    if (!reply && (reply.error().code == EAGAIN || reply.error().code == EPIPE)) {
       std::printf("(no reply)\n");
       status = 3;
+      if (reply.error().code == EPIPE) (void)pipe_end.close();  // the server hung up
       continue;
     }
-    std::array<std::byte, 65536> buffer;
-    Result<PipeConnection::ReadResult> reply = pipe_end.read(buffer);
     if (!reply || !reply->complete) {
       std::fprintf(stderr, "acc-request: read failed\n");
       return 1;

@@ -5,7 +5,7 @@
 //   acc-server [KEY=VALUE...]
 //
 // Stores each pair (for instance acc.processes=curl,udp-probe), starts the server, prints
-// "ready" once the pipe accepts clients, then serves (printing the server's diagnostic lines)
+// "ready" on a line of its own once the pipe accepts clients, then serves (printing the server's diagnostic lines)
 // until killed.
 #include <unistd.h>
 
@@ -35,7 +35,10 @@ int main(int argc, char** argv) {
     if (attempt == 5000) return 1;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  std::printf("ready\n");
+  // The probe's own diagnostic lines may be under way on the server thread, and the read
+  // failure line ends without a line break: a line break first keeps "ready" on a line of its
+  // own whatever comes before it.
+  std::printf("\nready\n");
   std::fflush(stdout);
   for (;;) ::pause();
 }
