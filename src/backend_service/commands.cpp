@@ -10,6 +10,7 @@
 
 #include "backend_service/component_status.h"
 #include "pipe/service_bootstrap.h"
+#include "platform/process_handle.h"
 #include "platform/process_spawn.h"
 
 namespace {
@@ -174,8 +175,18 @@ Text CommandHandler::AccelerateSelf(const Caller& caller) {
   if (!setup_.system) return u"kernel mode is not on: no system service";
   std::optional<ComponentStatus> status = ReadComponentStatus(setup_.system_directory, caller.uid);
   if (!status || status->cgroup.empty()) return u"kernel mode is not on for you";
+  // A process id names the caller only while the caller has not ended: the handle tells.
+  Result<ProcessHandle> process = ProcessHandle::Open(caller.pid);
+  if (!process || process->HasEnded()) return u"the calling process has ended";
   if (!ProcessBelongsTo(caller.pid, caller.uid)) return u"the calling process is not yours";
+  std::optional<std::string> before = CgroupDirectoryOf(caller.pid);
   Result<void> moved = MoveIntoCgroup(caller.pid, status->cgroup);
   if (!moved) return FromUtf8("cannot move the process: " + moved.error().context);
+  if (process->HasEnded()) {
+    // The caller ended around the move, so the id may name another process by now: whatever
+    // was moved goes back out of the user's accelerated group.
+    if (before) (void)MoveIntoCgroup(caller.pid, *before);
+    return u"the calling process has ended";
+  }
   return u"0";
 }

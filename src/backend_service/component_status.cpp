@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -120,4 +121,11 @@ Result<void> MoveIntoCgroup(pid_t pid, const std::string& cgroup) {
   if (::write(procs.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()))
     return Error::FromErrno("move into " + cgroup);
   return {};
+}
+
+std::optional<std::string> CgroupDirectoryOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/cgroup");
+  for (std::string line; std::getline(in, line);)
+    if (line.starts_with("0::/")) return std::string(kCgroupRoot) + line.substr(4);
+  return std::nullopt;
 }

@@ -35,3 +35,6 @@ struct ComponentStatus {
 // Moves process `pid` into the cgroup directory `cgroup`, which must lie under
 // /sys/fs/cgroup/.
 [[nodiscard]] Result<void> MoveIntoCgroup(pid_t pid, const std::string& cgroup);
+
+// The cgroup directory process `pid` is in (cgroup v2), under /sys/fs/cgroup/.
+[[nodiscard]] std::optional<std::string> CgroupDirectoryOf(pid_t pid);

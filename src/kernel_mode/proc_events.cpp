@@ -1,18 +1,55 @@
 #include "kernel_mode/proc_events.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/cn_proc.h>
 #include <linux/connector.h>
+#include <linux/filter.h>
 #include <linux/netlink.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
+
+// The kernel drops, before they reach the socket, the events the component does not use: the
+// creation of every process and thread of the machine, threads that end, and the rest. Without
+// it the component woke for each thread any program started.
+bool FilterEvents(int fd) {
+  // Offsets in a datagram: nlmsghdr (16), cn_msg (20), then proc_event: what, cpu, timestamp,
+  // then the event's data; an exit's data starts with the thread's id and its process's id.
+  constexpr uint32_t kWhat = 36, kExitPid = 52, kExitTgid = 56;
+  // A filter loads words in network byte order; the event's fields are in the host's.
+  auto what = [](uint32_t event) { return htonl(event); };
+  sock_filter code[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kWhat),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, what(proc_event::PROC_EVENT_EXEC), 5, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, what(proc_event::PROC_EVENT_COMM), 4, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, what(proc_event::PROC_EVENT_UID), 3, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, what(proc_event::PROC_EVENT_NONE), 2, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, what(proc_event::PROC_EVENT_EXIT), 2, 0),
+      BPF_STMT(BPF_RET | BPF_K, 0),
+      BPF_STMT(BPF_RET | BPF_K, 0xffffffff),
+      // An exit: kept only when the thread that ended was the whole process's.
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kExitPid),
+      BPF_STMT(BPF_MISC | BPF_TAX, 0),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kExitTgid),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_X, 0, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, 0xffffffff),
+      BPF_STMT(BPF_RET | BPF_K, 0),
+  };
+  static_assert(sizeof(nlmsghdr) + sizeof(cn_msg) == kWhat);
+  static_assert(kWhat + offsetof(proc_event, event_data.exit.process_pid) == kExitPid);
+  static_assert(kWhat + offsetof(proc_event, event_data.exit.process_tgid) == kExitTgid);
+  sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+  return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
+}
 
 // A subscribed connector socket in the calling thread's network namespace.
 Result<UniqueFd> Subscribe() {
@@ -21,6 +58,7 @@ Result<UniqueFd> Subscribe() {
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;
   address.nl_groups = CN_IDX_PROC;
+  if (!FilterEvents(fd.get())) return Error::FromErrno("process event filter");
   if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
     return Error::FromErrno("bind netlink connector");
   int size = 4 << 20;

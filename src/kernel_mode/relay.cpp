@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -140,6 +141,7 @@ struct Relay::Impl {
   std::vector<uint8_t> datagram_buffer =
       std::vector<uint8_t>(kMaxDatagram + socks5::kMaxUdpHeaderSize);
   std::thread thread;
+  std::atomic<bool> stopping{false};
   Watch listener_watches[4];
 
   bool Add(int fd, Watch* watch, uint32_t events) {
@@ -612,9 +614,10 @@ void Relay::Impl::Run() {
   for (;;) {
     epoll_event events[64];
     int n = ::epoll_wait(epoll.get(), events, 64, 1000);
+    if (stopping.load()) return;
     for (int i = 0; i < n; ++i) {
       auto* watch = static_cast<Watch*>(events[i].data.ptr);
-      if (watch == nullptr) return;  // the wake-up: the relay is being destroyed
+      if (watch == nullptr) continue;  // the wake-up: `stopping` is set
       if (watch->handler == nullptr) {
         int listener = watch->side;
         if (listener == tcp4.get() || listener == tcp6.get())
@@ -719,8 +722,12 @@ Result<std::unique_ptr<Relay>> Relay::Start(uint32_t mark) {
 Relay::Relay(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Relay::~Relay() {
+  impl_->stopping.store(true);
+  // The wake-up ends the thread's wait at once; without it the thread sees `stopping` within
+  // its wait's time-out.
   uint64_t one = 1;
-  (void)::write(impl_->wake.get(), &one, sizeof one);
+  if (::write(impl_->wake.get(), &one, sizeof one) != sizeof one)
+    std::perror("morvil-kernel: relay wake-up");
   impl_->thread.join();
 }
 

@@ -279,6 +279,33 @@ class SystemServiceTest(SystemServiceBase):
         answers, membership = self.as_user(CALLER, ["accelerate-self"])
         self.assertTrue(answers[0].startswith("cannot move the process"), answers)
 
+    def test_accelerate_self_refuses_when_the_connecting_process_has_ended(self):
+        # The connection's process id names a process that has ended; its child asks. Nothing
+        # is moved: the id could name another process by then.
+        cgroup = f"/sys/fs/cgroup/morvil-service-test-{os.getpid()}"
+        os.mkdir(cgroup)
+        self.addCleanup(os.rmdir, cgroup)
+        self.write_status(CALLER, self.status_text(cgroup=cgroup))
+        script = (
+            "import os, socket, sys\n"
+            "s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)\n"
+            "s.settimeout(15)\n"
+            "s.connect(sys.argv[1])\n"
+            "parent = os.getpid()\n"
+            "if os.fork():\n"
+            "    os._exit(0)\n"
+            "while os.getppid() == parent:\n"
+            "    os.sched_yield()\n"
+            "s.send('accelerate-self'.encode('utf-16-le'))\n"
+            "print(s.recv(4096).decode('utf-16-le'))\n")
+        run = subprocess.run(["setpriv", f"--reuid={CALLER}", f"--regid={CALLER}",
+                              "--clear-groups", PYTHON, "-c", script, self.pipe_path],
+                             env={"PATH": os.environ["PATH"]}, cwd="/", capture_output=True,
+                             text=True, timeout=60)
+        self.assertEqual(run.stdout.strip(), "the calling process has ended", run.stderr)
+        with open(os.path.join(cgroup, "cgroup.procs")) as procs:
+            self.assertEqual(procs.read(), "")
+
 
 class SocketActivationTest(SystemServiceBase):
     def test_serves_the_socket_systemd_passes_as_the_system_service(self):

@@ -3,8 +3,6 @@
 #include "kernel_mode/nft_script.h"
 
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,13 +99,9 @@ TEST(NftScriptTest, ReadsOwnersAndCountersFromAListing) {
   EXPECT_EQ(CounterBytes(listing, "u7_g3_up"), 0u);  // cut off
 }
 
-// Loads, replaces and removes the user's rules in a private namespace with cgroup2 mounted,
+// Loads, replaces and removes the user's rules, in private namespaces with cgroup2 mounted,
 // as the component does; the kernel must take every script and the table must end empty.
 int LoadInPrivateNamespace() {
-  if (::unshare(CLONE_NEWNS) != 0 ||
-      ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-      ::mount("none", "/sys/fs/cgroup", "cgroup2", 0, nullptr) != 0)
-    return 125;
   UserKeys keys = KeysForUser(kUid);
   const std::filesystem::path user = "/sys/fs/cgroup/" + UserCgroup(keys);
   std::error_code ec;
@@ -138,10 +132,7 @@ int LoadInPrivateNamespace() {
 }
 
 TEST(NftScriptTest, KernelTakesEveryScript) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root";
-  std::optional<int> failures = RunInPrivateNetwork(LoadInPrivateNamespace);
-  if (!failures || *failures == 125) GTEST_SKIP() << "no private namespace with cgroup2";
-  EXPECT_EQ(*failures, 0);
+  ExpectNoFailuresWithPrivateNetworkAndCgroups(LoadInPrivateNamespace);
 }
 
 }  // namespace

@@ -6,8 +6,14 @@
 #include <linux/cn_proc.h>
 #include <linux/connector.h>
 #include <linux/netlink.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -101,3 +107,40 @@ TEST(ProcEventsTest, LengthsThatLieStopTheParse) {
 }
 
 }  // namespace
+
+// What reaches the socket from the real kernel: the threads a program starts and ends send
+// nothing (the component would wake for each), the programs it runs do.
+TEST(ProcEventsTest, ThreadsReachNoSocketAndProgramsDo) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+  Result<ProcEvents> events = ProcEvents::Open();
+  if (!events) GTEST_SKIP() << "no process events here: " << events.error().context;
+  for (int i = 0; i < 20; ++i) std::thread([] {}).join();
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::execl("/bin/true", "true", nullptr);
+    ::_exit(127);
+  }
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  bool exec_seen = false, exit_seen = false;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!(exec_seen && exit_seen) && std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{events->fd(), POLLIN, 0};
+    if (::poll(&ready, 1, 100) != 1) continue;
+    uint8_t datagram[8192];
+    ssize_t n = ::recv(events->fd(), datagram, sizeof datagram, 0);
+    if (n < static_cast<ssize_t>(sizeof(nlmsghdr) + sizeof(cn_msg) + sizeof(proc_event))) continue;
+    proc_event event;
+    std::memcpy(&event, datagram + sizeof(nlmsghdr) + sizeof(cn_msg), sizeof event);
+    EXPECT_NE(event.what, proc_event::PROC_EVENT_FORK);
+    if (event.what == proc_event::PROC_EVENT_EXIT) {
+      EXPECT_EQ(event.event_data.exit.process_pid, event.event_data.exit.process_tgid);
+    }
+    exec_seen |=
+        event.what == proc_event::PROC_EVENT_EXEC && event.event_data.exec.process_tgid == child;
+    exit_seen |=
+        event.what == proc_event::PROC_EVENT_EXIT && event.event_data.exit.process_tgid == child;
+  }
+  EXPECT_TRUE(exec_seen);
+  EXPECT_TRUE(exit_seen);
+}

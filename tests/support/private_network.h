@@ -4,9 +4,11 @@
 // anywhere but loopback. Needs CAP_SYS_ADMIN (root in the container); callers skip otherwise.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,9 +26,11 @@ inline bool WriteProcSys(const char* path, const char* value) {
   return static_cast<bool>(out);
 }
 
+// The exit code of a child whose namespaces could not be set up.
+inline constexpr int kSetupFailed = 125;
+
 // The child's exit code, or nullopt when the namespace could not be set up.
 inline std::optional<int> RunInPrivateNetwork(const std::function<int()>& body) {
-  constexpr int kSetupFailed = 125;
   pid_t child = fork();
   if (child < 0) return std::nullopt;
   if (child == 0) {
@@ -44,4 +48,21 @@ inline std::optional<int> RunInPrivateNetwork(const std::function<int()>& body) 
   if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
   if (WEXITSTATUS(status) == kSetupFailed) return std::nullopt;
   return WEXITSTATUS(status);
+}
+
+// For a test: runs `body`, which returns its number of failures, as RunInPrivateNetwork does and
+// in a private mount namespace with cgroup2 mounted on /sys/fs/cgroup (the machine's own
+// hierarchy: the body removes what it makes there), and expects no failures. Skips the test
+// where that cannot be set up.
+inline void ExpectNoFailuresWithPrivateNetworkAndCgroups(const std::function<int()>& body) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+  std::optional<int> failures = RunInPrivateNetwork([&] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("none", "/sys/fs/cgroup", "cgroup2", 0, nullptr) != 0)
+      return kSetupFailed;
+    return body();
+  });
+  if (!failures) GTEST_SKIP() << "no private namespaces with cgroup2";
+  EXPECT_EQ(*failures, 0);
 }
