@@ -60,9 +60,13 @@ func udp(target string) {
 		return
 	}
 	defer conn.Close()
-	conn.SetDeadline(time.Now().Add(10 * time.Second))
 	reply := make([]byte, 64)
-	if _, err = conn.WriteToUDP([]byte("udp"), remote); err == nil {
+	// Datagrams may be lost: up to three tries, as a program using UDP would retry.
+	for try := 0; try < 3; try++ {
+		conn.SetDeadline(time.Now().Add(4 * time.Second))
+		if _, err = conn.WriteToUDP([]byte("udp"), remote); err != nil {
+			break
+		}
 		var n int
 		var from *net.UDPAddr
 		if n, from, err = conn.ReadFromUDP(reply); err == nil {
@@ -80,9 +84,12 @@ func connectedUdp(target string) {
 		return
 	}
 	defer conn.Close()
-	conn.SetDeadline(time.Now().Add(10 * time.Second))
 	reply := make([]byte, 64)
-	if _, err = conn.Write([]byte("cudp")); err == nil {
+	for try := 0; try < 3; try++ {
+		conn.SetDeadline(time.Now().Add(4 * time.Second))
+		if _, err = conn.Write([]byte("cudp")); err != nil {
+			break
+		}
 		var n int
 		if n, err = conn.Read(reply); err == nil {
 			peer("cudp", conn.RemoteAddr(), reply[:n])
