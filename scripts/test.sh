@@ -11,9 +11,17 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # The X server makes /tmp/.X11-unix when it is missing and leaves it behind.
 x11_dir_existed=0
 [ -e /tmp/.X11-unix ] && x11_dir_existed=1
+x_locks() { (cd /tmp && ls -d .X*-lock 2>/dev/null) || true; }
+x_locks_before=$(x_locks)
 # Short, as tests make socket paths below it (a socket path has room for 107 bytes).
 scratch=$(mktemp -d /tmp/morvil.XXXXXX)
 cleanup() {
+  # xvfb-run stops its X server without waiting for it: wait until the server has removed its
+  # lock and socket.
+  for _ in $(seq 100); do
+    [ -z "$(comm -13 <(echo "$x_locks_before") <(x_locks))" ] && break
+    sleep 0.1
+  done
   rm -rf "$scratch"
   if [ "$x11_dir_existed" = 0 ]; then rmdir /tmp/.X11-unix 2>/dev/null || true; fi
 }
