@@ -279,7 +279,9 @@ TEST_F(AccServerTest, ClientsThatSendNoWholeRequestDoNotKeepOthersFromTheirAnswe
          // Until the server hangs up; bounded, so that a server that never does fails the test.
          for (int i = 0; i < 500; ++i) {
            if (!c.write(EncodePipeMessage(u"RequestA"), std::chrono::seconds(5))) return;
-           std::this_thread::sleep_for(std::chrono::milliseconds(10));
+           // Junk gets no reply: the connection turns readable only when the server hangs up.
+           Result<bool> hung_up = c.wait_readable(std::chrono::milliseconds(10));
+           if (!hung_up || *hung_up) return;
          }
        }},
       {"oversized",
