@@ -1,10 +1,8 @@
 #include "kernel_mode/nft_script.h"
 
-#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
-#include <iterator>
-#include <string_view>
+#include <span>
 
 namespace {
 
@@ -70,7 +68,7 @@ namespace {
 // The chains of a user: the three hooked ones, then the ones they jump to.
 constexpr const char* kAllChains[] = {"output", "input",  "prerouting", "catch",
                                       "new",    "caught", "count",      "received"};
-constexpr const char* kHookedChains[] = {"output", "input", "prerouting"};
+constexpr size_t kHookedChains = 3;  // the first ones; made with their hooks in ApplyScript
 
 // Per address family: the user's set of caught TCP connections, keyed by the tuple as the
 // program's socket sees it (its own address and port first), and the set of UDP peers that
@@ -125,10 +123,8 @@ std::string ApplyScript(const UserKeys& keys, const CatchPlan& plan,
        " { type filter hook input priority mangle; policy accept; }\n";
   s += "add chain " + Chain("prerouting", keys) +
        " { type filter hook prerouting priority mangle; policy accept; }\n";
-  for (const char* kind : kAllChains)
-    if (std::find(std::begin(kHookedChains), std::end(kHookedChains), std::string_view(kind)) ==
-        std::end(kHookedChains))
-      s += "add chain " + Chain(kind, keys) + "\n";
+  for (const char* kind : std::span(kAllChains).subspan(kHookedChains))
+    s += "add chain " + Chain(kind, keys) + "\n";
   AddCounters(s, keys, plan.groups);
   for (const char* kind : kAllChains) s += "flush chain " + Chain(kind, keys) + "\n";
 
