@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "base/process_cgroup.h"
 #include "base/text.h"
 #include "base/unique_fd.h"
 
@@ -124,8 +124,7 @@ Result<void> MoveIntoCgroup(pid_t pid, const std::string& cgroup) {
 }
 
 std::optional<std::string> CgroupDirectoryOf(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/cgroup");
-  for (std::string line; std::getline(in, line);)
-    if (line.starts_with("0::/")) return std::string(kCgroupRoot) + line.substr(4);
-  return std::nullopt;
+  std::optional<std::string> cgroup = CgroupOf(pid);
+  if (!cgroup) return std::nullopt;
+  return std::string(kCgroupRoot) + cgroup->substr(1);
 }

@@ -84,13 +84,6 @@ void CgroupTree::RemoveAll(const UserKeys& keys) {
   ::rmdir(MorvilDirectory().c_str());  // fails while other users' groups are in it
 }
 
-std::optional<std::string> CgroupOf(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/cgroup");
-  for (std::string line; std::getline(in, line);)
-    if (line.starts_with("0::/")) return line.substr(3);
-  return std::nullopt;
-}
-
 void MoveBack(pid_t pid, const std::string& path) {
   std::filesystem::path group = std::filesystem::path(kCgroupRoot) / path.substr(1);
   if (path.find("/..") != std::string::npos || !WritePid(group, pid)) WritePid(kCgroupRoot, pid);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/process_cgroup.h"
 #include "base/result.h"
 #include "kernel_mode/user_keys.h"
 
@@ -40,9 +41,6 @@ class CgroupTree {
   explicit CgroupTree(std::filesystem::path user_dir) : user_dir_(std::move(user_dir)) {}
   std::filesystem::path user_dir_;
 };
-
-// The cgroup v2 path of a process ("/user.slice/..."), from /proc/PID/cgroup.
-[[nodiscard]] std::optional<std::string> CgroupOf(pid_t pid);
 
 // Moves `pid` into the cgroup at `path` (as CgroupOf gives it); when that group is gone, into
 // the root cgroup.
