@@ -9,13 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <optional>
 #include <set>
 
+#include "base/monotonic_clock.h"
 #include "kernel_mode/acc_pipe.h"
 #include "kernel_mode/cgroup_tree.h"
 #include "kernel_mode/nft.h"
@@ -36,12 +36,6 @@ constexpr int kProbeTimeoutMs = 500;
 // How long the acceleration pipe may fail to answer before morvil counts as gone. A busy or
 // restarting server (and a machine under load) makes single questions fail now and then.
 constexpr int64_t kPipeGoneMs = 3000;
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 std::filesystem::path UserStateDir(const std::filesystem::path& system_dir, uid_t uid) {
   return system_dir / "users" / std::to_string(uid);
