@@ -31,8 +31,6 @@ constexpr int64_t kUdpIdleMs = 180000;
 // rather than each trying the proxy again.
 constexpr int64_t kUdpRetryPauseMs = 1000;
 constexpr size_t kMaxQueuedDatagrams = 64;
-// Program sockets with an association at once; datagrams of further ones are dropped.
-constexpr size_t kMaxAssociations = 4096;
 constexpr int kPipeSize = 1 << 20;
 constexpr size_t kMaxSparePipes = 64;
 constexpr size_t kMaxDatagram = 65536;
@@ -92,8 +90,19 @@ UniqueFd ConnectToProxy(const ProxyEndpoint& proxy) {
   UniqueFd fd(::socket(proxy.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd) return fd;
   NoDelay(fd.get());
-  if (::connect(fd.get(), Sa(proxy.address), proxy.length) != 0 && errno != EINPROGRESS) fd.reset();
+  if (::connect(fd.get(), Sa(proxy.address), proxy.length) != 0 && errno != EINPROGRESS) {
+    int error = errno;
+    fd.reset();
+    errno = error;  // for the caller, to tell the proxy's failures from this machine's
+  }
   return fd;
+}
+
+// An error of this machine's own resources (descriptors, local ports, memory), which says
+// nothing of whether the proxy can be reached.
+bool LocalShortage(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM ||
+         error == EADDRNOTAVAIL;
 }
 
 }  // namespace
@@ -129,6 +138,13 @@ struct Relay::Impl {
   std::vector<Pipe> spare_pipes;
   std::unordered_map<Handler*, std::unique_ptr<Handler>> handlers;
   std::unordered_map<std::string, UdpAssociation*> associations;
+  size_t max_associations = kMaxUdpAssociations;
+  // Counts the associations' datagrams both ways: the one with the lowest count at its last
+  // datagram is the least active.
+  uint64_t udp_activity = 0;
+  struct {
+    std::atomic<uint64_t> waiting{0}, unassociated{0}, sending{0}, answering{0};
+  } dropped;
   std::vector<std::unique_ptr<Handler>> graveyard;
   // Room for one datagram with a proxy's header, made once: the relay thread reads every
   // datagram into it.
@@ -165,6 +181,7 @@ struct Relay::Impl {
   void Run();
   void AcceptTcp(int listener);
   void ReadUdp(int listener);
+  void EndLeastActiveAssociation();
   void Answer(const sockaddr_storage& from, const sockaddr_storage& to,
               std::span<const uint8_t> payload);
 };
@@ -349,21 +366,36 @@ struct Relay::Impl::UdpAssociation final : Handler {
 
   // A datagram of the program for `target`.
   void Send(const sockaddr_storage& target, std::span<const uint8_t> payload) {
-    if (failed_until_ != 0) return;  // dropped while the proxy is not to be tried again
-    last_active_ = NowMs();
+    if (failed_until_ != 0) {  // dropped while the proxy is not to be tried again
+      ++relay_.dropped.unassociated;
+      return;
+    }
+    Active();
     if (!datagrams_) {
       if (queue_.size() < kMaxQueuedDatagrams)
         queue_.emplace_back(target, std::vector<uint8_t>(payload.begin(), payload.end()));
+      else
+        ++relay_.dropped.waiting;
       return;
     }
     uint8_t header[socks5::kMaxUdpHeaderSize];
     size_t size = socks5::BuildUdpHeader(header, Sa(target));
-    if (size == 0) return;
     iovec parts[2] = {{header, size}, {const_cast<uint8_t*>(payload.data()), payload.size()}};
     msghdr message{};
     message.msg_iov = parts;
     message.msg_iovlen = 2;
-    ::sendmsg(datagrams_.get(), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (size == 0 || ::sendmsg(datagrams_.get(), &message, MSG_DONTWAIT | MSG_NOSIGNAL) < 0)
+      ++relay_.dropped.sending;
+  }
+
+  uint64_t last_activity() const { return last_activity_; }
+
+  // Ends the association; answers still on their way to it are lost.
+  void End() {
+    relay_.associations.erase(key_);
+    control_.reset();
+    datagrams_.reset();
+    relay_.Bury(this);
   }
 
   void OnEvent(int side, uint32_t events) override {
@@ -457,24 +489,23 @@ struct Relay::Impl::UdpAssociation final : Handler {
       sockaddr_storage from;
       socklen_t length = 0;
       if (!ConvertToFamily(Sa(header.source), program_.ss_family, from, length)) continue;
-      last_active_ = NowMs();
+      Active();
       relay_.Answer(from, program_, datagram.subspan(header.size));
     }
   }
 
+  void Active() {
+    last_active_ = NowMs();
+    last_activity_ = ++relay_.udp_activity;
+  }
+
   void Failed(bool proxy_unreachable) {
     if (proxy_unreachable) relay_.ProxyUnreachable();
+    relay_.dropped.unassociated += queue_.size();
     queue_.clear();
     Reset(control_);
     datagrams_.reset();
     failed_until_ = NowMs() + kUdpRetryPauseMs;
-  }
-
-  void End() {
-    relay_.associations.erase(key_);
-    control_.reset();
-    datagrams_.reset();
-    relay_.Bury(this);
   }
 
   Impl& relay_;
@@ -485,6 +516,7 @@ struct Relay::Impl::UdpAssociation final : Handler {
   Watch control_watch_{this, kControl}, datagram_watch_{this, kDatagrams};
   SocksHandshake handshake_;
   int64_t deadline_, last_active_, failed_until_ = 0;
+  uint64_t last_activity_ = ++relay_.udp_activity;
   bool connected_ = false, ready_ = false;
   size_t answered_ = 0;
   std::deque<std::pair<sockaddr_storage, std::vector<uint8_t>>> queue_;
@@ -567,10 +599,17 @@ void Relay::Impl::ReadUdp(int listener) {
     UdpAssociation* association = found == associations.end() ? nullptr : found->second;
     if (association == nullptr) {
       std::optional<ProxyEndpoint> current = CurrentProxy();
-      if (!current || associations.size() >= kMaxAssociations) continue;
+      if (!current) {
+        ++dropped.unassociated;
+        continue;
+      }
+      // Program sockets that closed keep their association until it has been idle for long:
+      // the least active one makes room, rather than a socket in use going unserved.
+      if (associations.size() >= max_associations) EndLeastActiveAssociation();
       UniqueFd control = ConnectToProxy(*current);
       if (!control) {
-        ProxyUnreachable();
+        if (!LocalShortage(errno)) ProxyUnreachable();
+        ++dropped.unassociated;
         continue;
       }
       auto created =
@@ -581,6 +620,7 @@ void Relay::Impl::ReadUdp(int listener) {
       if (!association->Begin()) {
         associations.erase(key);
         Bury(association);
+        ++dropped.unassociated;
         continue;
       }
     }
@@ -588,10 +628,21 @@ void Relay::Impl::ReadUdp(int listener) {
   }
 }
 
+void Relay::Impl::EndLeastActiveAssociation() {
+  UdpAssociation* least = nullptr;
+  for (const auto& [key, association] : associations)
+    if (least == nullptr || association->last_activity() < least->last_activity())
+      least = association;
+  if (least != nullptr) least->End();
+}
+
 void Relay::Impl::Answer(const sockaddr_storage& from, const sockaddr_storage& to,
                          std::span<const uint8_t> payload) {
   std::vector<uint8_t> packet = BuildUdpPacket(Sa(from), Sa(to), payload);
-  if (packet.empty()) return;
+  if (packet.empty()) {
+    ++dropped.answering;
+    return;
+  }
   sockaddr_storage destination = to;
   // A raw socket takes the destination's address only; the port travels in the packet.
   if (destination.ss_family == AF_INET6)
@@ -599,8 +650,9 @@ void Relay::Impl::Answer(const sockaddr_storage& from, const sockaddr_storage& t
   else
     reinterpret_cast<sockaddr_in&>(destination).sin_port = 0;
   int raw = to.ss_family == AF_INET6 ? raw6.get() : raw4.get();
-  ::sendto(raw, packet.data(), packet.size(), MSG_DONTWAIT, Sa(destination),
-           AddressLength(Sa(destination)));
+  if (::sendto(raw, packet.data(), packet.size(), MSG_DONTWAIT, Sa(destination),
+               AddressLength(Sa(destination))) < 0)
+    ++dropped.answering;
 }
 
 void Relay::Impl::Run() {
@@ -682,8 +734,9 @@ UniqueFd Listen(int family, int type, uint32_t mark, uint16_t& port) {
 
 }  // namespace
 
-Result<std::unique_ptr<Relay>> Relay::Start(uint32_t mark) {
+Result<std::unique_ptr<Relay>> Relay::Start(uint32_t mark, size_t max_udp_associations) {
   auto impl = std::make_unique<Impl>();
+  impl->max_associations = max_udp_associations;
   impl->epoll.reset(::epoll_create1(EPOLL_CLOEXEC));
   impl->wake.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!impl->epoll || !impl->wake) return Error::FromErrno("epoll");
@@ -732,4 +785,9 @@ RelayPorts Relay::ports() const {
 void Relay::SetProxy(std::optional<ProxyEndpoint> proxy) {
   std::lock_guard lock(impl_->proxy_mutex);
   impl_->proxy = std::move(proxy);
+}
+
+UdpDrops Relay::udp_drops() const {
+  return {impl_->dropped.waiting.load(), impl_->dropped.unassociated.load(),
+          impl_->dropped.sending.load(), impl_->dropped.answering.load()};
 }

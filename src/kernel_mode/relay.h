@@ -4,7 +4,9 @@
 //        SOCKS5 CONNECT; then bytes are moved both ways (splice, no copy) until both ends close.
 //   UDP: each program socket (source address and port) gets its own UDP ASSOCIATE; datagrams go
 //        out with their original destination in the SOCKS5 header, and answers come back to the
-//        program from the peer's own address and port.
+//        program from the peer's own address and port. At most kMaxUdpAssociations at once:
+//        the association of a closed program socket lasts until idle for minutes, so a new
+//        one ends the least active rather than go unserved.
 // An idle caught connection is probed every minute (TCP keep-alive), so that the program's
 // answer keeps the connection known to the rules that route it here.
 // When the proxy cannot be reached the program's connection is reset, never sent directly; the
@@ -21,6 +23,17 @@
 #include "base/result.h"
 #include "kernel_mode/nft_script.h"
 
+// Datagrams of programs that the relay dropped itself since it started, by why.
+struct UdpDrops {
+  uint64_t waiting = 0;       // beyond the queue of a program socket whose association is not ready
+  uint64_t unassociated = 0;  // no association: no proxy, or making one failed or paused
+  uint64_t sending = 0;       // the socket towards the proxy took none (a full buffer, ...)
+  uint64_t answering = 0;     // an answer could not be handed to the program
+};
+
+// Program sockets with a UDP association at once; a further one ends the least active.
+inline constexpr size_t kMaxUdpAssociations = 4096;
+
 struct ProxyEndpoint {
   sockaddr_storage address{};
   socklen_t length = 0;
@@ -32,7 +45,8 @@ class Relay {
   // Binds the listeners and starts the relay's thread. Every packet the relay sends to a
   // program carries `mark` (the accepted connections take it from their listener). Needs
   // CAP_NET_ADMIN (transparent sockets, marks) and CAP_NET_RAW (answers from the peer's address).
-  [[nodiscard]] static Result<std::unique_ptr<Relay>> Start(uint32_t mark);
+  [[nodiscard]] static Result<std::unique_ptr<Relay>> Start(
+      uint32_t mark, size_t max_udp_associations = kMaxUdpAssociations);
   ~Relay();
 
   // The listeners' ports (0 for a family this machine does not have).
@@ -41,6 +55,8 @@ class Relay {
   void SetProxy(std::optional<ProxyEndpoint> proxy);
   // True once after a connection found the proxy unreachable. Thread-safe.
   [[nodiscard]] bool TakeProxyFailure() { return proxy_failed_.exchange(false); }
+  // What the relay dropped so far. Thread-safe.
+  [[nodiscard]] UdpDrops udp_drops() const;
 
   struct Impl;
 
