@@ -71,11 +71,20 @@ def reply(conn, code, host="0.0.0.0", port=0):
     conn.sendall(b"\x05" + bytes([code, 0]) + encode_address(host, port))
 
 
+def readable(sockets):
+    """The sockets of `sockets` that can be read; poll, since select() fails for a descriptor
+    above 1023, which a server with hundreds of associations open reaches."""
+    poller = select.poll()
+    for s in sockets:
+        poller.register(s, select.POLLIN)
+    ready = {fd for fd, _ in poller.poll()}
+    return [s for s in sockets if s.fileno() in ready]
+
+
 def pump(a, b):
     sockets = [a, b]
     while True:
-        ready, _, _ = select.select(sockets, [], [])
-        for s in ready:
+        for s in readable(sockets):
             data = s.recv(65536)
             if not data:
                 return
@@ -91,7 +100,7 @@ def serve_udp(conn, user, family):
     client = None
     outward = {}
     while True:
-        ready, _, _ = select.select([conn, relay], [], [])
+        ready = readable([conn, relay])
         if conn in ready and not conn.recv(1):
             break
         if relay in ready:
