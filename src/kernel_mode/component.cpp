@@ -513,6 +513,8 @@ struct Component::State {
       status.proxy_host = proxy->server;
       status.proxy_port = proxy->port;
     }
+    UdpDrops drops = relay->udp_drops();
+    status.udp_dropped = {drops.waiting, drops.unassociated, drops.sending, drops.answering};
     Result<std::string> listing = nft.Run(ListTableScript());
     std::string counters = listing ? *listing : std::string();
     for (const auto& [pid, t] : tracked) {

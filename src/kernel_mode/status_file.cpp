@@ -29,6 +29,11 @@ std::string FormatStatus(const ComponentStatus& status) {
   for (const ProgramStatus& program : status.programs)
     text += "program " + std::to_string(program.pid) + " " + std::to_string(program.up) + " " +
             std::to_string(program.down) + " " + Clean(program.path) + "\n";
+  if (status.udp_dropped != std::array<uint64_t, 4>{}) {
+    text += "udp-dropped";
+    for (uint64_t count : status.udp_dropped) text += " " + std::to_string(count);
+    text += "\n";
+  }
   return text;
 }
 

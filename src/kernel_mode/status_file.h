@@ -6,10 +6,13 @@
 //   cgroup <the user's cgroup directory>
 //   proxy <host> <port>                                   (while acceleration is on)
 //   program <pid> <bytes up> <bytes down> <path asked>    (one per accelerated process)
+//   udp-dropped <waiting> <unassociated> <sending> <answering>   (once the relay dropped one;
+//                                                         the reasons of UdpDrops in relay.h)
 #pragma once
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -32,6 +35,7 @@ struct ComponentStatus {
   std::optional<std::string> proxy_host;
   uint16_t proxy_port = 0;
   std::vector<ProgramStatus> programs;
+  std::array<uint64_t, 4> udp_dropped{};  // datagrams the relay dropped, by reason
 };
 
 // The file's text. Control characters in paths and names (which the user controls) become '?',

@@ -24,6 +24,9 @@ TEST(StatusFileTest, RecordsInOrderAndProxyOnlyWhileOn) {
   status.proxy_host = "proxy.example";
   status.proxy_port = 1080;
   EXPECT_NE(FormatStatus(status).find("\nproxy proxy.example 1080\nprogram 7 "), std::string::npos);
+  // Datagrams the relay dropped show once there are any, after the programs.
+  status.udp_dropped = {0, 3, 0, 1};
+  EXPECT_TRUE(FormatStatus(status).ends_with("\nudp-dropped 0 3 0 1\n")) << FormatStatus(status);
 }
 
 TEST(StatusFileTest, LineBreaksInNamesCannotAddRecords) {
