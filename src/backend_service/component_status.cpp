@@ -18,7 +18,6 @@ namespace {
 
 constexpr off_t kStatusLimit = 256 * 1024;
 constexpr long long kFreshSeconds = 5;
-constexpr std::string_view kCgroupRoot = "/sys/fs/cgroup/";
 
 size_t Units(const std::string& utf8) {
   return FromUtf8(utf8).size();
@@ -111,20 +110,16 @@ std::string FitStatus(const std::string& text, size_t max_units) {
 
 Result<void> MoveIntoCgroup(pid_t pid, const std::string& cgroup) {
   std::filesystem::path dir(cgroup);
-  if (!cgroup.starts_with(kCgroupRoot) || dir.lexically_normal() != dir)
+  if (!cgroup.starts_with(std::string(kCgroupRoot) + '/') || dir.lexically_normal() != dir)
     return Error{EINVAL, "not a cgroup directory: " + cgroup};
   for (const auto& part : dir)
     if (part == "..") return Error{EINVAL, "not a cgroup directory: " + cgroup};
-  UniqueFd procs(::open((dir / "cgroup.procs").c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (!procs) return Error::FromErrno("open " + cgroup);
-  std::string line = std::to_string(pid) + '\n';
-  if (::write(procs.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()))
-    return Error::FromErrno("move into " + cgroup);
+  if (!WritePidToCgroup(dir, pid)) return Error::FromErrno("move into " + cgroup);
   return {};
 }
 
 std::optional<std::string> CgroupDirectoryOf(pid_t pid) {
   std::optional<std::string> cgroup = CgroupOf(pid);
   if (!cgroup) return std::nullopt;
-  return std::string(kCgroupRoot) + cgroup->substr(1);
+  return std::string(kCgroupRoot) + *cgroup;
 }

@@ -1,6 +1,5 @@
 #include "kernel_mode/cgroup_tree.h"
 
-#include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -8,19 +7,10 @@
 
 #include <fstream>
 
-#include "base/unique_fd.h"
-
 namespace {
 
 std::filesystem::path MorvilDirectory() {
   return std::filesystem::path(kCgroupRoot) / "morvil";
-}
-
-bool WritePid(const std::filesystem::path& group, pid_t pid) {
-  UniqueFd fd(::open((group / "cgroup.procs").c_str(), O_WRONLY | O_CLOEXEC));
-  if (!fd) return false;
-  std::string text = std::to_string(pid);
-  return ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
 std::vector<pid_t> ReadPids(const std::filesystem::path& group) {
@@ -36,7 +26,7 @@ void Evacuate(const std::filesystem::path& dir) {
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
     if (entry.is_directory(ec) && !entry.is_symlink(ec)) Evacuate(entry.path());
-  for (pid_t pid : ReadPids(dir)) WritePid(kCgroupRoot, pid);
+  for (pid_t pid : ReadPids(dir)) (void)WritePidToCgroup(kCgroupRoot, pid);
   ::rmdir(dir.c_str());
 }
 
@@ -65,7 +55,7 @@ Result<void> CgroupTree::CreateGroup(uint32_t group) {
 }
 
 Result<void> CgroupTree::Move(pid_t pid, uint32_t group) const {
-  if (!WritePid(Directory(group), pid)) return Error::FromErrno("move to cgroup");
+  if (!WritePidToCgroup(Directory(group), pid)) return Error::FromErrno("move to cgroup");
   return {};
 }
 
@@ -86,5 +76,6 @@ void CgroupTree::RemoveAll(const UserKeys& keys) {
 
 void MoveBack(pid_t pid, const std::string& path) {
   std::filesystem::path group = std::filesystem::path(kCgroupRoot) / path.substr(1);
-  if (path.find("/..") != std::string::npos || !WritePid(group, pid)) WritePid(kCgroupRoot, pid);
+  if (path.find("/..") != std::string::npos || !WritePidToCgroup(group, pid))
+    (void)WritePidToCgroup(kCgroupRoot, pid);
 }

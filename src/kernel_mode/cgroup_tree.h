@@ -15,8 +15,6 @@
 #include "base/result.h"
 #include "kernel_mode/user_keys.h"
 
-inline constexpr const char* kCgroupRoot = "/sys/fs/cgroup";
-
 class CgroupTree {
  public:
   // Creates the user's cgroup (and morvil/ when missing); fails when /sys/fs/cgroup is not a

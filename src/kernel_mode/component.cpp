@@ -9,13 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <optional>
 #include <set>
 
+#include "base/monotonic_clock.h"
 #include "kernel_mode/acc_pipe.h"
 #include "kernel_mode/cgroup_tree.h"
 #include "kernel_mode/nft.h"
@@ -37,12 +37,6 @@ constexpr int kProbeTimeoutMs = 500;
 // restarting server (and a machine under load) makes single questions fail now and then.
 constexpr int64_t kPipeGoneMs = 3000;
 
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 std::filesystem::path UserStateDir(const std::filesystem::path& system_dir, uid_t uid) {
   return system_dir / "users" / std::to_string(uid);
 }
@@ -53,8 +47,11 @@ class TableLock {
   explicit TableLock(const std::filesystem::path& system_dir)
       : fd_(::open((system_dir / "rules.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
                    0600)) {
-    if (fd_) ::flock(fd_.get(), LOCK_EX);
+    if (fd_ && ::flock(fd_.get(), LOCK_EX) != 0) fd_.reset();
+    if (!fd_) std::perror("morvil-kernel: lock of the rules");
   }
+  // False when the lock could not be taken: another user's component may change the table now.
+  [[nodiscard]] bool held() const { return static_cast<bool>(fd_); }
 
  private:
   UniqueFd fd_;  // closing it releases the lock
@@ -93,7 +90,9 @@ void RemoveRules(Nft& nft, const UserKeys& keys, const std::vector<uint32_t>& gr
   if (!nft.Run(RemovalScript(keys, all)))
     std::fprintf(stderr, "morvil-kernel: cannot remove the rules of %s\n", keys.name.c_str());
   listing = nft.Run(ListTableScript());
-  if (listing && ChainOwners(*listing).empty() && listing->find("chain ") == std::string::npos)
+  // Without the lock another user's component may be adding its chains to the table just now.
+  if (lock.held() && listing && ChainOwners(*listing).empty() &&
+      listing->find("chain ") == std::string::npos)
     (void)nft.Run(DeleteTableScript());
 }
 
@@ -180,6 +179,7 @@ struct Component::State {
     plan.proxy_ipv4 = proxy_ipv4;
     plan.proxy_ipv6 = proxy_ipv6;
     TableLock lock(options.system_dir);
+    if (!lock.held()) return;  // tried again on the next round
     Result<std::string> applied = nft.Run(ApplyScript(keys, plan, dropped));
     if (!applied) {
       std::fprintf(stderr, "morvil-kernel: %s\n", applied.error().context.c_str());

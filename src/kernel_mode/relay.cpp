@@ -6,7 +6,6 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/uio.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/monotonic_clock.h"
 #include "base/unique_fd.h"
 #include "kernel_mode/socks_handshake.h"
 #include "kernel_mode/udp_packet.h"
@@ -37,12 +37,6 @@ constexpr int kPipeSize = 1 << 20;
 constexpr size_t kMaxSparePipes = 64;
 constexpr size_t kMaxDatagram = 65536;
 constexpr int kKeepAliveSeconds = 60;
-
-int64_t Now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 const sockaddr* Sa(const sockaddr_storage& s) {
   return reinterpret_cast<const sockaddr*>(&s);
@@ -190,7 +184,7 @@ struct Relay::Impl::TcpConnection final : Handler {
         program_(std::move(program)),
         proxy_(std::move(proxy)),
         handshake_(socks5::kCommandConnect, Sa(target), token),
-        deadline_(Now() + kHandshakeTimeoutMs) {}
+        deadline_(NowMs() + kHandshakeTimeoutMs) {}
 
   ~TcpConnection() override {
     for (Direction* d : {&up_, &down_})
@@ -348,15 +342,15 @@ struct Relay::Impl::UdpAssociation final : Handler {
         proxy_(proxy),
         control_(std::move(control)),
         handshake_(socks5::kCommandUdpAssociate, ZeroAddress(proxy.address.ss_family), proxy.token),
-        deadline_(Now() + kHandshakeTimeoutMs),
-        last_active_(Now()) {}
+        deadline_(NowMs() + kHandshakeTimeoutMs),
+        last_active_(NowMs()) {}
 
   bool Begin() { return relay_.Add(control_.get(), &control_watch_, EPOLLOUT); }
 
   // A datagram of the program for `target`.
   void Send(const sockaddr_storage& target, std::span<const uint8_t> payload) {
     if (failed_until_ != 0) return;  // dropped while the proxy is not to be tried again
-    last_active_ = Now();
+    last_active_ = NowMs();
     if (!datagrams_) {
       if (queue_.size() < kMaxQueuedDatagrams)
         queue_.emplace_back(target, std::vector<uint8_t>(payload.begin(), payload.end()));
@@ -463,7 +457,7 @@ struct Relay::Impl::UdpAssociation final : Handler {
       sockaddr_storage from;
       socklen_t length = 0;
       if (!ConvertToFamily(Sa(header.source), program_.ss_family, from, length)) continue;
-      last_active_ = Now();
+      last_active_ = NowMs();
       relay_.Answer(from, program_, datagram.subspan(header.size));
     }
   }
@@ -473,7 +467,7 @@ struct Relay::Impl::UdpAssociation final : Handler {
     queue_.clear();
     Reset(control_);
     datagrams_.reset();
-    failed_until_ = Now() + kUdpRetryPauseMs;
+    failed_until_ = NowMs() + kUdpRetryPauseMs;
   }
 
   void End() {
@@ -610,7 +604,7 @@ void Relay::Impl::Answer(const sockaddr_storage& from, const sockaddr_storage& t
 }
 
 void Relay::Impl::Run() {
-  int64_t last_sweep = Now();
+  int64_t last_sweep = NowMs();
   for (;;) {
     epoll_event events[64];
     int n = ::epoll_wait(epoll.get(), events, 64, 1000);
@@ -629,7 +623,7 @@ void Relay::Impl::Run() {
       if (!watch->handler->dead) watch->handler->OnEvent(watch->side, events[i].events);
     }
     graveyard.clear();
-    int64_t now = Now();
+    int64_t now = NowMs();
     if (now - last_sweep >= 1000) {
       last_sweep = now;
       std::vector<Handler*> all;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/monotonic_clock.h"
 #include "lsp/acc_query.h"
 #include "lsp/proxy_handshake.h"
 #include "lsp/real_calls.h"

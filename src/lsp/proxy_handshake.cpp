@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <string_view>
 
+#include "base/monotonic_clock.h"
 #include "lsp/real_calls.h"
 #include "lsp/socks5.h"
 
@@ -76,12 +77,6 @@ size_t BuildAfterMethod(std::span<uint8_t> out, uint8_t method, std::string_view
 }
 
 }  // namespace
-
-int64_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 int WaitConnected(int fd, int64_t deadline_ms) {
   if (int e = WaitFor(fd, POLLOUT, deadline_ms)) return e;

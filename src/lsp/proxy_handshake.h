@@ -14,9 +14,6 @@
 
 #include "lsp/proxy_config.h"
 
-// Milliseconds on the monotonic clock.
-[[nodiscard]] int64_t NowMs();
-
 // Waits until the socket's connect to the proxy has ended; 0 when connected, else the error
 // (ETIMEDOUT once `deadline_ms` passed).
 [[nodiscard]] int WaitConnected(int fd, int64_t deadline_ms);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/monotonic_clock.h"
 #include "lsp/proxy_handshake.h"
 #include "lsp/real_calls.h"
 #include "lsp/socket_table.h"

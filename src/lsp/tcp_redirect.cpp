@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/monotonic_clock.h"
 #include "lsp/destination.h"
 #include "lsp/failure_report.h"
 #include "lsp/proxy_handshake.h"

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/monotonic_clock.h"
 #include "lsp/destination.h"
 #include "lsp/failure_report.h"
 #include "lsp/iovec_shift.h"

@@ -54,6 +54,15 @@ sys.stdin.readline()
 _mounts = []
 
 
+def _ended(pid):
+    """True once the process has ended (gone, or a zombie whose files are closed)."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except FileNotFoundError:
+        return True
+
+
 def _mount(*args):
     subprocess.run(["mount", *args], check=True)
     _mounts.append(args[-1])
@@ -367,9 +376,13 @@ echo $! > "{pid}"
                                                        "backend-service.pid")):
             try:
                 with open(pid_file) as f:
-                    os.kill(int(f.read()), signal.SIGKILL)
+                    pid = int(f.read())
+                os.kill(pid, signal.SIGKILL)
             except (FileNotFoundError, ProcessLookupError, ValueError):
-                pass
+                continue
+            # A service that is still ending holds its instance lock: a new one would leave
+            # at once, seeing it.
+            self.assertTrue(wait_until(lambda: _ended(pid), interval=0.01))
 
     def starter(self):
         return subprocess.run([os.path.join(self.service.app, "Caddow.exe"), "-i"],

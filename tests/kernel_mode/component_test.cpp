@@ -1,5 +1,5 @@
-// The clean-up after a component that did not end cleanly, against a real kernel inside a private
-// network and mount namespace (root only).
+// The clean-up after a component that did not end cleanly, and a start without the rules' lock,
+// against a real kernel inside a private network and mount namespace (root only).
 #include "kernel_mode/component.h"
 
 #include <gtest/gtest.h>
@@ -63,6 +63,31 @@ int CleanUpInPrivateNamespace() {
 
 TEST(ComponentTest, CleanUpRemovesEveryCounterOfTheUserAndNothingOfOthers) {
   ExpectNoFailuresWithPrivateNetworkAndCgroups(CleanUpInPrivateNamespace);
+}
+
+// Another user's component may be changing the shared table: without the lock that orders
+// those changes (here its file cannot be opened), a component loads no rules and does not start.
+int StartWithoutTheRulesLock() {
+  const std::filesystem::path system_dir = testing_support::MakeTempDir("component-system");
+  std::error_code ec;
+  std::filesystem::create_directory(system_dir / "rules.lock", ec);
+  int failures = ec ? 1 : 0;
+  Result<std::unique_ptr<Component>> started =
+      Component::Start({kGone, (system_dir / "runtime").string(), system_dir});
+  failures += static_cast<bool>(started);
+  Result<Nft> nft = Nft::Create();
+  failures += !nft;
+  if (nft) {
+    Result<std::string> listing = nft->Run(ListTableScript());
+    failures += listing && !ChainOwners(*listing).empty();
+  }
+  failures += std::filesystem::exists("/sys/fs/cgroup/" + UserCgroup(KeysForUser(kGone)));
+  std::filesystem::remove_all(system_dir, ec);
+  return failures;
+}
+
+TEST(ComponentTest, NoRulesAreLoadedWithoutTheLockOfTheSharedTable) {
+  ExpectNoFailuresWithPrivateNetworkAndCgroups(StartWithoutTheRulesLock);
 }
 
 }  // namespace
