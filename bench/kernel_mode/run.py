@@ -8,7 +8,7 @@ relay costs); then an unaccelerated program's connect with the component running
     sudo bench/kernel_mode/run.py [BUILD_DIR]      (default: build)
 
 It runs itself inside a private network and mount namespace (cgroup2 on /sys/fs/cgroup, peers on
-TEST-NET addresses of loopback), as the tests do; the programs run as a user id of their own. The
+TEST-NET addresses of loopback); the programs run as a user id of their own. The
 proxy is tests/support/socks5_test_server.py, so absolute figures are the proxy's; read the
 ratios within one run.
 """
