@@ -2,13 +2,13 @@
 """Kernel-mode benchmark, as root: through one loopback SOCKS5 proxy, in one run, a program caught
 by the kernel-mode component against the same program with the preload library and under
 proxychains4: TCP connect latency, UDP round trip, bulk throughput (also against a client that
-speaks SOCKS5 to the proxy itself); then an unaccelerated program's connect with the component
-running against none.
+speaks SOCKS5 to the proxy itself, directly and through one plain forwarding hop, the least a
+relay costs); then an unaccelerated program's connect with the component running against none.
 
     sudo bench/kernel_mode/run.py [BUILD_DIR]      (default: build)
 
 It runs itself inside a private network and mount namespace (cgroup2 on /sys/fs/cgroup, peers on
-TEST-NET addresses of loopback), as the tests do; the programs run as a user id of their own. The
+TEST-NET addresses of loopback); the programs run as a user id of their own. The
 proxy is tests/support/socks5_test_server.py, so absolute figures are the proxy's; read the
 ratios within one run.
 """
@@ -153,7 +153,10 @@ def measure(b):
         "proxychains4": (chains + [kernel], b.env),
     }
     results = {name: {"connect": [], "first": [], "udp": [], "bulk": []} for name in ways}
-    results["SOCKS5 itself"] = {"bulk": []}
+    # A client that speaks SOCKS5 to the proxy itself, directly and through one plain forwarding
+    # hop: the least any relay between program and proxy costs on this machine.
+    results["SOCKS5 itself"] = {"first": [], "bulk": []}
+    results["itself, 1 hop"] = {"first": [], "bulk": []}
     for _ in range(ROUNDS):
         for name, (prefix, env) in ways.items():
             # The kernel-mode rounds run with the component; the others without, as they would
@@ -167,9 +170,13 @@ def measure(b):
                     b.run(prefix + ["udp", str(DATAGRAMS), PEER, str(b.echo)], env)[0])
             results[name]["bulk"].append(
                 b.run(prefix + ["bulk", str(BULK_BYTES), PEER, str(b.bulk)], env)[0])
-        results["SOCKS5 itself"]["bulk"].append(
-            b.run([plain, "socks-bulk", str(BULK_BYTES), "127.0.0.1", str(b.proxy_port), TOKEN,
-                   PEER, str(b.bulk)])[0])
+        for name, hop in (("SOCKS5 itself", []), ("itself, 1 hop", ["--hop"])):
+            results[name]["first"].append(
+                b.run([plain, *hop, "socks-connect", str(CONNECTS), str(b.proxy_port), TOKEN,
+                       PEER, str(b.closer)])[0])
+            results[name]["bulk"].append(
+                b.run([plain, *hop, "socks-bulk", str(BULK_BYTES), str(b.proxy_port), TOKEN,
+                       PEER, str(b.bulk)])[0])
 
     med = lambda name, key: statistics.median(results[name][key]) if results[name].get(key) else None
     print(f"Through one loopback SOCKS5 proxy (median of {ROUNDS} rounds):")
@@ -184,6 +191,10 @@ def measure(b):
           f"(target <= 1.10; connect() alone returns before the proxy is reached in kernel mode)")
     print(f"kernel / SOCKS5 itself, bulk: "
           f"{med('kernel mode', 'bulk') / med('SOCKS5 itself', 'bulk'):.2f} (target >= 0.90)")
+    print(f"one plain hop / SOCKS5 itself: connect until the close is read "
+          f"{med('itself, 1 hop', 'first') / med('SOCKS5 itself', 'first'):.2f}, bulk "
+          f"{med('itself, 1 hop', 'bulk') / med('SOCKS5 itself', 'bulk'):.2f} "
+          f"(what a relay between program and proxy costs at the least)")
 
     # A program that is not accelerated, connecting to a peer the component could catch.
     without, with_component = [], []

@@ -10,25 +10,33 @@
 //
 // Started by systemd with a listening socket (socket activation), it is the system service and
 // serves that socket. Once the pipe listens, the user's service writes its process id to
-// backend-service.pid in the user's runtime directory. Runs until killed.
+// backend-service.pid in the user's runtime directory. Runs until killed; a user's service also
+// gives way once a system service answers (installed after it started): its pipe's name and
+// process id file go, so that clients find the system's pipe, and it ends with its last client.
 //
 // Exit status: 0 another service already serves, 1 the pipe cannot be served, 2 bad arguments.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "backend_service/commands.h"
 #include "backend_service/listener.h"
 #include "backend_service/service_files.h"
 #include "backend_service/sessions.h"
 #include "pipe/service_bootstrap.h"
+#include "pipe/system_service.h"
 #include "platform/instance_lock.h"
 #include "platform/pipe_name.h"
 #include "platform/runtime_dir.h"
@@ -40,10 +48,20 @@ int Fail(const std::string& what) {
   return 1;
 }
 
-bool WritePidFile() {
+constexpr std::chrono::seconds kSystemServiceCheck{1};
+constexpr std::chrono::milliseconds kSystemServiceAnswer{1000};
+constexpr std::chrono::milliseconds kLastClientCheck{100};
+
+std::optional<std::filesystem::path> PidFile() {
   auto dir = RuntimeDirectory();
-  if (!dir) return false;
-  std::filesystem::path file = dir.value() / kServicePidFile;
+  if (!dir) return std::nullopt;
+  return dir.value() / kServicePidFile;
+}
+
+bool WritePidFile() {
+  std::optional<std::filesystem::path> pid_file = PidFile();
+  if (!pid_file) return false;
+  const std::filesystem::path& file = *pid_file;
   std::filesystem::path temporary = file;
   temporary += ".tmp";
   std::ofstream out(temporary, std::ios::trunc);
@@ -56,6 +74,30 @@ bool WritePidFile() {
   }
   std::filesystem::rename(temporary, file, ec);  // readers see the whole id or nothing
   return !ec;
+}
+
+// The user's service, from the moment a system service answers: takes its pipe's name away
+// (only the socket it bound) and its process id file, then ends once no client is served and
+// none waits. Runs on a thread of its own beside the serving one.
+[[noreturn]] void GiveWayToTheSystemService(const std::filesystem::path& pipe, int listener) {
+  struct stat bound {};
+  const bool have_bound = ::lstat(pipe.c_str(), &bound) == 0;
+  while (!SystemServiceAnswers(kSystemServiceAnswer))
+    std::this_thread::sleep_for(kSystemServiceCheck);
+  struct stat now {};
+  if (have_bound && ::lstat(pipe.c_str(), &now) == 0 && now.st_dev == bound.st_dev &&
+      now.st_ino == bound.st_ino)
+    ::unlink(pipe.c_str());
+  if (std::optional<std::filesystem::path> pid_file = PidFile()) {
+    std::ifstream in(*pid_file);
+    pid_t written = 0;
+    if (in >> written && written == ::getpid()) ::unlink(pid_file->c_str());
+  }
+  for (;;) {
+    pollfd waiting{listener, POLLIN, 0};
+    if (ActiveClients() == 0 && ::poll(&waiting, 1, 0) == 0) std::_Exit(0);
+    std::this_thread::sleep_for(kLastClientCheck);
+  }
 }
 
 // The system service bound by us: the system directory's pipe, held by one service at a time.
@@ -113,6 +155,7 @@ int main(int argc, char** argv) {
     if (!bound) return Fail(bound.error().context);
     listener = std::move(*bound);
     if (!WritePidFile()) return Fail("cannot write the process id file");
+    std::thread(GiveWayToTheSystemService, *path, listener.get()).detach();
   }
 
   CommandHandler handler(setup);

@@ -33,12 +33,21 @@ class ClientCount {
     if (--per_user_[uid] == 0) per_user_.erase(uid);
     --all_;
   }
+  int all() {
+    std::lock_guard lock(mutex_);
+    return all_;
+  }
 
  private:
   std::mutex mutex_;
   std::map<uid_t, int> per_user_;
   int all_ = 0;
 };
+
+ClientCount& Clients() {
+  static ClientCount count;
+  return count;
+}
 
 void Session(UniqueFd socket, Caller caller, CommandHandler& handler, ClientCount& count) {
   timeval send_limit{kSendLimit.count(), 0};
@@ -64,8 +73,12 @@ void Session(UniqueFd socket, Caller caller, CommandHandler& handler, ClientCoun
 
 }  // namespace
 
+int ActiveClients() {
+  return Clients().all();
+}
+
 void ServeClients(int listener, long long only_uid, CommandHandler& handler) {
-  static ClientCount count;
+  ClientCount& count = Clients();
   for (;;) {
     UniqueFd client(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
     if (!client) {

@@ -17,6 +17,9 @@ inline constexpr int kClientsInAll = 256;
 inline constexpr std::chrono::seconds kIdleLimit{60};
 inline constexpr std::chrono::seconds kSendLimit{5};
 
+// How many clients are being served at this moment. Thread-safe.
+[[nodiscard]] int ActiveClients();
+
 // Accepts clients of `listener` for ever. Clients whose user is not `only_uid` are refused
 // unless `only_uid` is negative (the system service serves every user).
 [[noreturn]] void ServeClients(int listener, long long only_uid, CommandHandler& handler);

@@ -54,6 +54,15 @@ Result<std::unique_ptr<PipeConnection>> Opened(Result<UniqueFd> socket) {
   return std::make_unique<PipeConnection>(std::move(*socket));
 }
 
+// The system directory's socket of `name`, served by root.
+Result<UniqueFd> ConnectSystem(TextView name) {
+  Result<std::filesystem::path> system = SystemPipeSocketPath(name);
+  if (!system) return system.error();
+  if (!IsRootOnly(system->parent_path().parent_path()) || !IsRootOnly(system->parent_path()))
+    return Error{ENOENT, "no system pipe directory that only root can change"};
+  return Connect(*system, 0);
+}
+
 }  // namespace
 
 Result<std::unique_ptr<PipeConnection>> OpenPipe(TextView name) {
@@ -62,12 +71,12 @@ Result<std::unique_ptr<PipeConnection>> OpenPipe(TextView name) {
   Result<UniqueFd> own = Connect(*path, ::geteuid());
   if (own || (own.error().code != ENOENT && own.error().code != ECONNREFUSED))
     return Opened(std::move(own));
-  Result<std::filesystem::path> system = SystemPipeSocketPath(name);
-  if (!system || !IsRootOnly(system->parent_path().parent_path()) ||
-      !IsRootOnly(system->parent_path()))
-    return Opened(std::move(own));
-  Result<UniqueFd> served = Connect(*system, 0);
+  Result<UniqueFd> served = ConnectSystem(name);
   if (!served && (served.error().code == ENOENT || served.error().code == ECONNREFUSED))
-    return Opened(std::move(own));  // served by nobody here either: the user's error stands
+    return Opened(std::move(own));  // served by nobody there either: the user's error stands
   return Opened(std::move(served));
+}
+
+Result<std::unique_ptr<PipeConnection>> OpenSystemPipe(TextView name) {
+  return Opened(ConnectSystem(name));
 }

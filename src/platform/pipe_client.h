@@ -13,3 +13,6 @@
 // root can change. Never waits: ENOENT when nobody serves the name, EBUSY when every instance is
 // busy, EACCES when the server runs as another user. Thread-safe.
 [[nodiscard]] Result<std::unique_ptr<PipeConnection>> OpenPipe(TextView name);
+
+// The same in the system directory only, whoever serves the name in the user's. Thread-safe.
+[[nodiscard]] Result<std::unique_ptr<PipeConnection>> OpenSystemPipe(TextView name);

@@ -11,11 +11,12 @@ SERVER = os.path.join(os.path.dirname(__file__), "..", "support", "socks5_test_s
 
 
 class Socks5Proxy:
-    def __init__(self, user, password=None, auth="password", bind="127.0.0.1"):
+    def __init__(self, user, password=None, auth="password", bind="127.0.0.1", sources=()):
         self.host = bind
         self.proc = subprocess.Popen(
             [sys.executable, SERVER, "--auth", auth, "--user", user,
-             "--password", user if password is None else password, "--bind", bind],
+             "--password", user if password is None else password, "--bind", bind,
+             *(arg for source in sources for arg in ("--source", source))],
             stdout=subprocess.PIPE, text=True)
         self.port = int(self.proc.stdout.readline())
         self.lines = []

@@ -26,6 +26,8 @@ OTHER = 4243
 # A Python that other users can run.
 PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
 NOT_RUNNING = "mode preload\nreason the network-stack component is not running for you\n"
+USERS_SERVICE = ("mode preload\nreason the backend service is not installed as a system service "
+                 "on this machine\n")
 
 # Run as another user: opens argv[2] connections, says "ready", waits for a line on standard
 # input, then asks "status" on each and prints how many were answered.
@@ -390,6 +392,20 @@ echo $! > "{pid}"
 
     def user_pipe(self):
         return os.path.join(self.runtime, "morvil", "pipe", PIPE_FILE)
+
+    def test_users_service_gives_way_once_the_system_service_answers(self):
+        self.assertEqual(self.starter(), 0)  # no units: the user's service
+        pid_file = os.path.join(self.runtime, "morvil", "backend-service.pid")
+        with open(pid_file) as f:
+            users_service = int(f.read())
+        with Pipe(self.user_pipe()) as held:  # a client it is serving when the system's comes
+            self.start_service()  # as the package's installation starts it
+            self.assertTrue(wait_until(lambda: not os.path.exists(self.user_pipe())))
+            self.assertFalse(os.path.exists(pid_file))
+            # The client it serves is served to its end.
+            self.assertEqual(held.ask("status"), USERS_SERVICE)
+            self.assertFalse(_ended(users_service))
+        self.assertTrue(wait_until(lambda: _ended(users_service)))
 
     def test_starts_the_system_service_through_systemd_where_its_units_are(self):
         open(self.units, "w").close()

@@ -261,6 +261,11 @@ class PackageTest(unittest.TestCase):
         if has_units:
             self.assertTrue(glob.glob(
                 "/etc/systemd/system/*.wants/morvil-backend-service.socket"), "socket not enabled")
+            # systemd takes the installed units as they are: known settings, a program to run.
+            verify = run(["systemd-analyze", "verify",
+                          *(f"/lib/systemd/system/morvil-backend-service.{kind}"
+                            for kind in ("socket", "service"))])
+            self.assertEqual((verify.returncode, verify.stdout + verify.stderr), (0, ""))
 
         # The installed program, as an ordinary user.
         main, about = self.run_installed(setup=SETUP_SETTINGS)

@@ -3,8 +3,10 @@
 
 Authentication (--auth): "password" (the default) accepts only username/password, checked against
 --user and --password; "none" accepts only no authentication (its events name the user "-");
-"refuse" accepts no method at all. Serves CONNECT and UDP ASSOCIATE for IPv4 and IPv6. Prints its port on the first line of stdout, then one line per
-event, flushed at once:
+"refuse" accepts no method at all. Serves CONNECT and UDP ASSOCIATE for IPv4 and IPv6. Connections
+and datagrams to the targets leave from the --source address of the target's family when one is
+given (a source of its own shows a peer what came through the server). Prints its port on the
+first line of stdout, then one line per event, flushed at once:
   auth ok USER / auth refused USER / methods refused
   connect USER HOST PORT / connect-failed USER HOST PORT
   udp-associate USER RELAYPORT
@@ -91,16 +93,30 @@ def pump(a, b):
             (b if s is a else a).sendall(data)
 
 
-def serve_udp(conn, user, family):
+def source_for(host, args):
+    """The --source address of host's family, or None."""
+    try:
+        version = ipaddress.ip_address(host).version
+    except ValueError:
+        return None
+    return next((s for s in args.source if ipaddress.ip_address(s).version == version), None)
+
+
+def serve_udp(conn, user, args):
+    # The client's datagrams arrive on `relay`, at the address it reached the server on; they
+    # leave for the targets from `outward`, which the targets answer.
+    family = conn.family
     relay = socket.socket(family, socket.SOCK_DGRAM)
     relay.bind((conn.getsockname()[0], 0))
+    outward = socket.socket(family, socket.SOCK_DGRAM)
+    wildcard = "::" if family == socket.AF_INET6 else "0.0.0.0"
+    outward.bind((source_for(wildcard, args) or wildcard, 0))
     client_ip = conn.getpeername()[0]
     log("udp-associate", user, relay.getsockname()[1])
     reply(conn, 0, relay.getsockname()[0], relay.getsockname()[1])
     client = None
-    outward = {}
     while True:
-        ready = readable([conn, relay])
+        ready = readable([conn, relay, outward])
         if conn in ready and not conn.recv(1):
             break
         if relay in ready:
@@ -112,11 +128,13 @@ def serve_udp(conn, user, family):
                 client = source[:2]
                 host, port, payload = parsed
                 log("udp", user, host, port, len(payload))
-                relay.sendto(payload, (host, port))
-                outward[(host, port)] = True
-            elif client is not None:
+                outward.sendto(payload, (host, port))
+        if outward in ready:
+            data, source = outward.recvfrom(65536)
+            if client is not None:
                 relay.sendto(b"\x00\x00\x00" + encode_address(source[0], source[1]) + data, client)
     relay.close()
+    outward.close()
 
 
 def handle(conn, args):
@@ -146,7 +164,9 @@ def handle(conn, args):
         host, port = read_address(conn)
         if command == 1:
             try:
-                target = socket.create_connection((host, port), timeout=5)
+                source = source_for(host, args)
+                target = socket.create_connection((host, port), timeout=5,
+                                                  source_address=source and (source, 0))
             except OSError:
                 log("connect-failed", user, host, port)
                 reply(conn, 5)
@@ -158,7 +178,7 @@ def handle(conn, args):
             pump(conn, target)
             target.close()
         elif command == 3:
-            serve_udp(conn, user, conn.family)
+            serve_udp(conn, user, args)
         else:
             reply(conn, 7)
     except (ConnectionError, OSError, ValueError):
@@ -173,6 +193,7 @@ def main():
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
     parser.add_argument("--bind", default="127.0.0.1")
+    parser.add_argument("--source", action="append", default=[])
     args = parser.parse_args()
     family = socket.AF_INET6 if ":" in args.bind else socket.AF_INET
     listener = socket.socket(family, socket.SOCK_STREAM)

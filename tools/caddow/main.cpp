@@ -26,10 +26,7 @@
 #include <thread>
 
 #include "backend_service/service_files.h"
-#include "pipe/pipe_message.h"
-#include "pipe/service_bootstrap.h"
-#include "platform/pipe_client.h"
-#include "platform/pipe_name.h"
+#include "pipe/system_service.h"
 #include "platform/process_spawn.h"
 #include "platform/runtime_dir.h"
 
@@ -64,20 +61,6 @@ std::optional<std::string> FindInPath(const std::string& program) {
   return std::nullopt;
 }
 
-// True once a service at the system location answers a status question.
-bool SystemServiceAnswers() {
-  Result<std::filesystem::path> path = SystemPipeSocketPath(BackendServicePipeName);
-  if (!path || !std::filesystem::exists(*path)) return false;
-  Result<std::unique_ptr<PipeConnection>> pipe = OpenPipe(BackendServicePipeName);
-  if (!pipe) return false;
-  if (!(*pipe)->write(EncodePipeMessage(u"status"))) return false;
-  Result<bool> ready = (*pipe)->wait_readable(kStartLimit);
-  if (!ready || !*ready) return false;
-  std::byte buffer[kPipeReadLimit];
-  Result<PipeConnection::ReadResult> answer = (*pipe)->read(buffer);
-  return answer && answer->size > 0;
-}
-
 // Starts the system service's socket through systemd; true once the system pipe answers.
 bool StartSystemService(steady_clock::time_point deadline) {
   struct stat st {};
@@ -99,7 +82,7 @@ bool StartSystemService(steady_clock::time_point deadline) {
   Result<int> status = ReapChild(*child);
   if (!status || *status != 0) return false;  // units not installed, or not allowed
   while (steady_clock::now() < deadline) {
-    if (SystemServiceAnswers()) return true;
+    if (SystemServiceAnswers(kStartLimit)) return true;
     std::this_thread::sleep_for(kPollInterval);
   }
   return false;

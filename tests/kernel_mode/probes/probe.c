@@ -12,6 +12,11 @@
  *   cudp ADDRESS PORT REPLY | cudp refused | cudp timeout | cudp error CODE
  * then "done". Ends at the end of its input.
  *
+ * A line "open" instead connects to HOST TCP_PORT, sends "ping", reads the echo and keeps the
+ * connection: it prints "open ADDRESS PORT REPLY" (or "open refused" / "open error CODE") and
+ * "done". A line "send" sends "pong" on the kept connection and reads the echo: "send REPLY",
+ * "send refused", "send closed" or "send error CODE", then "done".
+ *
  *   probe serve
  *
  * A program that other sides reach: prints "ready"; after a line on standard input, prints the
@@ -100,25 +105,48 @@ static int timed_out(int error) {
 #endif
 }
 
-static void tcp(const char* host, const char* port) {
+/* Connects to HOST PORT and has "ping" echoed; prints the outcome as `what`. Returns the
+ * connection when `keep` is set and it worked, INVALID_SOCKET otherwise. */
+static sock_t tcp(const char* what, const char* host, const char* port, int keep) {
   struct sockaddr_storage peer;
   socklen_t peer_length = parse_address(host, port, &peer);
-  if (peer_length == 0) return (void)printf("tcp error address\n");
+  if (peer_length == 0) {
+    printf("%s error address\n", what);
+    return INVALID_SOCKET;
+  }
   sock_t fd = socket(peer.ss_family, SOCK_STREAM, 0);
   char reply[64] = {0};
   struct sockaddr_storage named;
   socklen_t length = sizeof named;
+  int worked = 0;
   set_timeout(fd);
   if (connect(fd, (struct sockaddr*)&peer, (int)peer_length) != 0) {
-    print_error("tcp", LAST_ERROR);
+    print_error(what, LAST_ERROR);
   } else if (send(fd, "ping", 4, 0) != 4 || recv(fd, reply, sizeof reply - 1, 0) <= 0) {
-    print_error("tcp", LAST_ERROR);
+    print_error(what, LAST_ERROR);
   } else if (getpeername(fd, (struct sockaddr*)&named, &length) != 0) {
-    print_error("tcp", LAST_ERROR);
+    print_error(what, LAST_ERROR);
   } else {
-    print_peer("tcp", (struct sockaddr*)&named, reply);
+    print_peer(what, (struct sockaddr*)&named, reply);
+    worked = 1;
   }
+  if (keep && worked) return fd;
   close_socket(fd);
+  return INVALID_SOCKET;
+}
+
+/* Has "pong" echoed on a kept connection. */
+static void send_again(sock_t fd) {
+  char reply[64] = {0};
+  int got = -1;
+  if (fd == INVALID_SOCKET) return (void)printf("send error none\n");
+  if (send(fd, "pong", 4, 0) == 4) got = recv(fd, reply, sizeof reply - 1, 0);
+  if (got > 0)
+    printf("send %s\n", reply);
+  else if (got == 0)
+    printf("send closed\n");
+  else
+    print_error("send", LAST_ERROR);
 }
 
 static void udp(const char* host, const char* port, int connected) {
@@ -205,11 +233,20 @@ int main(int argc, char** argv) {
     return 2;
   }
   printf("ready\n");
+  sock_t kept = INVALID_SOCKET;
   while (fgets(line, sizeof line, stdin) != NULL) {
-    tcp(argv[1], argv[2]);
-    udp(argv[1], argv[3], 0);
-    udp(argv[1], argv[3], 1);
+    if (strcmp(line, "open\n") == 0) {
+      if (kept != INVALID_SOCKET) close_socket(kept);
+      kept = tcp("open", argv[1], argv[2], 1);
+    } else if (strcmp(line, "send\n") == 0) {
+      send_again(kept);
+    } else {
+      tcp("tcp", argv[1], argv[2], 0);
+      udp(argv[1], argv[3], 0);
+      udp(argv[1], argv[3], 1);
+    }
     printf("done\n");
   }
+  if (kept != INVALID_SOCKET) close_socket(kept);
   return 0;
 }
