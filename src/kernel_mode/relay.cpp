@@ -153,6 +153,9 @@ struct Relay::Impl {
   std::thread thread;
   std::atomic<bool> stopping{false};
   Watch listener_watches[4];
+  // Listeners left unwatched until the next sweep: accepting failed for want of descriptors or
+  // memory, and a listener with connections waiting would wake the thread again at once.
+  std::vector<Watch*> paused_listeners;
 
   bool Add(int fd, Watch* watch, uint32_t events) {
     epoll_event event{events, {.ptr = watch}};
@@ -179,7 +182,7 @@ struct Relay::Impl {
   void GiveBack(Pipe pipe);
 
   void Run();
-  void AcceptTcp(int listener);
+  void AcceptTcp(Watch& listener);
   void ReadUdp(int listener);
   void EndLeastActiveAssociation();
   void Answer(const sockaddr_storage& from, const sockaddr_storage& to,
@@ -542,10 +545,16 @@ void Relay::Impl::GiveBack(Pipe pipe) {
   if (spare_pipes.size() < kMaxSparePipes) spare_pipes.push_back(std::move(pipe));
 }
 
-void Relay::Impl::AcceptTcp(int listener) {
+void Relay::Impl::AcceptTcp(Watch& listener) {
   for (int i = 0; i < 256; ++i) {
-    UniqueFd program(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-    if (!program) return;
+    UniqueFd program(::accept4(listener.side, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!program) {
+      if (LocalShortage(errno)) {
+        Change(listener.side, &listener, 0);
+        paused_listeners.push_back(&listener);
+      }
+      return;
+    }
     // The local address of a transparently accepted connection is where the program connected.
     sockaddr_storage target{};
     socklen_t length = sizeof target;
@@ -558,7 +567,8 @@ void Relay::Impl::AcceptTcp(int listener) {
     UniqueFd proxy_fd;
     if (current) proxy_fd = ConnectToProxy(*current);
     if (!proxy_fd) {
-      if (current) ProxyUnreachable();
+      // A shortage of this machine's descriptors or ports says nothing of the proxy.
+      if (current && !LocalShortage(errno)) ProxyUnreachable();
       Reset(program);
       continue;
     }
@@ -667,7 +677,7 @@ void Relay::Impl::Run() {
       if (watch->handler == nullptr) {
         int listener = watch->side;
         if (listener == tcp4.get() || listener == tcp6.get())
-          AcceptTcp(listener);
+          AcceptTcp(*watch);
         else
           ReadUdp(listener);
         continue;
@@ -678,6 +688,8 @@ void Relay::Impl::Run() {
     int64_t now = NowMs();
     if (now - last_sweep >= 1000) {
       last_sweep = now;
+      for (Watch* listener : paused_listeners) Change(listener->side, listener, EPOLLIN);
+      paused_listeners.clear();
       std::vector<Handler*> all;
       for (auto& [raw, owned] : handlers) all.push_back(raw);
       for (Handler* handler : all)

@@ -1,7 +1,7 @@
-// The relay's UDP side against a real kernel, inside a private network namespace (root only):
-// program sockets whose datagrams the routing rules hand to the relay, and a SOCKS5 server on
-// loopback that plays the peer too, answering each datagram with itself (from the address it
-// was sent to).
+// The relay against a real kernel, inside a private network namespace (root only): program
+// sockets whose datagrams and connections the routing rules hand to the relay, and a SOCKS5
+// server on loopback that plays the peer too, answering each datagram with itself (from the
+// address it was sent to).
 #include "kernel_mode/relay.h"
 
 #include <arpa/inet.h>
@@ -94,6 +94,11 @@ class EchoingProxy {
     std::lock_guard lock(mutex_);
     return made_;
   }
+  // Connections the relay opened to it, whatever they asked.
+  int connections() {
+    std::lock_guard lock(mutex_);
+    return accepted_;
+  }
 
  private:
   void Accept() {
@@ -104,6 +109,10 @@ class EchoingProxy {
       if (::poll(&pending, 1, -1) != 1) return;
       int control = ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC);
       if (control < 0) return;  // shut down
+      {
+        std::lock_guard lock(mutex_);
+        ++accepted_;
+      }
       associations_.emplace_back([this, control] { Serve(UniqueFd(control)); });
     }
   }
@@ -150,7 +159,7 @@ class EchoingProxy {
   std::mutex mutex_;
   std::condition_variable released_;
   bool held_ = false;
-  int made_ = 0;
+  int made_ = 0, accepted_ = 0;
 };
 
 // A program's UDP socket on kProgramAddress, connected to the peer, whose datagrams the rules
@@ -161,6 +170,32 @@ UniqueFd ProgramSocket(const UserKeys& keys) {
   uint32_t mark = keys.mark;
   if (::setsockopt(fd.get(), SOL_SOCKET, SO_MARK, &mark, sizeof mark) != 0 ||
       ::bind(fd.get(), Sa(self), sizeof self) != 0 || ::connect(fd.get(), Sa(peer), sizeof peer))
+    return UniqueFd();
+  return fd;
+}
+
+// Sets the descriptor limit to the lowest free descriptor plus `spare`: every one below it is
+// in use, so the process (the relay's thread too) can open `spare` more.
+bool LeaveDescriptors(int spare) {
+  int lowest = ::dup(0);
+  if (lowest < 0) return false;
+  ::close(lowest);
+  rlimit limit{};
+  ::getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = static_cast<rlim_t>(lowest + spare);
+  return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+// A program's TCP connection from kProgramAddress to the peer, which the rules hand to the
+// relay (made by the kernel whether or not the relay accepts it), made once the process has
+// only `spare` descriptors left.
+UniqueFd ProgramConnection(const UserKeys& keys, int spare) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in self = Ipv4(kProgramAddress, 0), peer = Ipv4(kPeerAddress, kPeerPort);
+  uint32_t mark = keys.mark;
+  if (::setsockopt(fd.get(), SOL_SOCKET, SO_MARK, &mark, sizeof mark) != 0 ||
+      ::bind(fd.get(), Sa(self), sizeof self) != 0 || !LeaveDescriptors(spare) ||
+      ::connect(fd.get(), Sa(peer), sizeof peer))
     return UniqueFd();
   return fd;
 }
@@ -205,8 +240,12 @@ int WithRelay(size_t max_associations,
                 "add chain ip relay_test prerouting { type filter hook prerouting priority "
                 "mangle; policy accept; }\n"
                 "add rule ip relay_test prerouting meta mark " +
-                std::string(mark) + " meta l4proto udp tproxy to 127.0.0.1:" +
-                std::to_string((*relay)->ports().udp4) + " accept\n"))
+                std::string(mark) +
+                " meta l4proto udp tproxy to 127.0.0.1:" + std::to_string((*relay)->ports().udp4) +
+                " accept\n"
+                "add rule ip relay_test prerouting meta mark " +
+                std::string(mark) + " meta l4proto tcp tproxy to 127.0.0.1:" +
+                std::to_string((*relay)->ports().tcp4) + " accept\n"))
     return kSetupFailed;
   EchoingProxy proxy;
   (*relay)->SetProxy(proxy.endpoint());
@@ -279,12 +318,7 @@ TEST(RelayUdpTest, NoDescriptorForAnAssociationIsNotAnUnreachableProxy) {
         UniqueFd program = ProgramSocket(keys);
         rlimit normal{};
         ::getrlimit(RLIMIT_NOFILE, &normal);
-        // The lowest free descriptor becomes the limit: every one below it is in use.
-        int lowest = ::dup(program.get());
-        ::close(lowest);
-        rlimit none = normal;
-        none.rlim_cur = static_cast<rlim_t>(lowest);
-        failures += Check(::setrlimit(RLIMIT_NOFILE, &none) == 0, "setrlimit");
+        failures += Check(LeaveDescriptors(0), "setrlimit");
         failures += Check(SendText(program.get(), "lost"), "send");
         failures += Check(WaitFor([&] { return relay.udp_drops().unassociated == 1; }), "counted");
         failures += Check(::setrlimit(RLIMIT_NOFILE, &normal) == 0, "setrlimit back");
@@ -292,6 +326,42 @@ TEST(RelayUdpTest, NoDescriptorForAnAssociationIsNotAnUnreachableProxy) {
         failures += Check(SendText(program.get(), "relayed"), "send");
         failures += Check(Receive(program.get()) == "relayed", "relayed once descriptors are free");
         failures += Check(proxy.associations() == 1, "one association");
+        return failures;
+      });
+}
+
+// Running out of descriptors for a caught connection is this machine's shortage too: the
+// connection is reset, the proxy is not reported unreachable, and a connection that could not
+// even be accepted waits for descriptors to be free again, then goes on to the proxy.
+TEST(RelayTcpTest, NoDescriptorForAConnectionIsNotAnUnreachableProxy) {
+  ExpectNoFailures(
+      kMaxUdpAssociations, [](Relay& relay, EchoingProxy& proxy, const UserKeys& keys) {
+        int failures = 0;
+        rlimit normal{};
+        ::getrlimit(RLIMIT_NOFILE, &normal);
+        // One descriptor left: the relay accepts, but has none for the proxy's connection.
+        UniqueFd reset = ProgramConnection(keys, 1);
+        failures += Check(static_cast<bool>(reset), "connect");
+        char byte;
+        failures += Check(::recv(reset.get(), &byte, 1, 0) < 0 && errno == ECONNRESET, "reset");
+        failures += Check(::setrlimit(RLIMIT_NOFILE, &normal) == 0, "setrlimit back");
+        failures += Check(!relay.TakeProxyFailure(), "proxy not reported unreachable");
+        failures += Check(proxy.connections() == 0, "nothing reached the proxy");
+        // None left: the connection waits in the listener's queue until descriptors are free.
+        // A datagram of an associated socket (which needs no descriptor) sent after it is
+        // relayed only once the relay has tried to accept it.
+        UniqueFd datagrams = ProgramSocket(keys);
+        failures += Check(SendText(datagrams.get(), "first"), "send");
+        failures += Check(Receive(datagrams.get()) == "first", "associated");
+        const int associated = proxy.connections();  // the association's own connection too
+        UniqueFd waiting = ProgramConnection(keys, 0);
+        failures += Check(static_cast<bool>(waiting), "connect");
+        failures += Check(SendText(datagrams.get(), "second"), "send");
+        failures += Check(Receive(datagrams.get()) == "second", "relayed after the attempt");
+        failures += Check(::setrlimit(RLIMIT_NOFILE, &normal) == 0, "setrlimit back");
+        failures += Check(proxy.connections() == associated, "not accepted without descriptors");
+        failures += Check(WaitFor([&] { return proxy.connections() == associated + 1; }),
+                          "reached the proxy");
         return failures;
       });
 }
