@@ -196,16 +196,24 @@ def measure(b):
           f"{med('itself, 1 hop', 'bulk') / med('SOCKS5 itself', 'bulk'):.2f} "
           f"(what a relay between program and proxy costs at the least)")
 
-    # A program that is not accelerated, connecting to a peer the component could catch.
+    # A program that is not accelerated, connecting to a peer the component could catch. The
+    # peers (threads of this process) and the client each keep to a CPU of their own: left to
+    # the scheduler, whole rounds take three times as long at random, with or without the
+    # component, as the client and the peer's threads are placed.
+    cpus = sorted(os.sched_getaffinity(0))
+    for thread in os.listdir("/proc/self/task"):
+        os.sched_setaffinity(int(thread), {cpus[0]})
+    pinned = ["taskset", "-c", str(cpus[-1]), plain]
     without, with_component = [], []
     for _ in range(ROUNDS):
         for on, into in ((False, without), (True, with_component)):
             b.component(on)
-            into.append(b.run([plain, "connect", str(PLAIN_CONNECTS), PEER, str(b.closer)])[0])
+            into.append(b.run([*pinned, "connect", str(PLAIN_CONNECTS), PEER, str(b.closer)])[0])
     w, c = statistics.median(without), statistics.median(with_component)
     print(f"\nUnaccelerated program, connect() to {PEER} ({PLAIN_CONNECTS} per round, median of "
-          f"{ROUNDS} rounds): no component {w:.1f} us, component running {c:.1f} us "
-          f"({c - w:+.1f} us); rounds: {sorted(without)} / {sorted(with_component)}")
+          f"{ROUNDS} rounds, client on CPU {cpus[-1]}, peers on CPU {cpus[0]}): no component "
+          f"{w:.1f} us, component running {c:.1f} us ({c - w:+.1f} us); rounds: "
+          f"{sorted(without)} / {sorted(with_component)}")
 
 
 if __name__ == "__main__":
