@@ -424,15 +424,16 @@ class KernelModeBase(unittest.TestCase):
         source = PROXY6 if ipv6 else PROXY4
         self.assertEqual(set(echo.seen[before:]), {("tcp", source), ("udp", source)})
 
-    def assert_direct(self, proc):
+    def assert_direct(self, proc, ipv6=False):
         """A round of the probe reaches the peer straight from the program; the proxy sees none
         of it."""
-        before, connects = len(self.peer.seen), self.connects()
-        port = self.peer.port
+        echo, peer, host = (self.peer6, PEER6, HOST6) if ipv6 else (self.peer, PEER4, HOST4)
+        before, connects = len(echo.seen), self.connects()
+        port = echo.port
         lines = self.go(proc)
-        self.assertEqual(lines, [f"tcp {PEER4} {port} ping", f"udp {PEER4} {port} udp",
-                                 f"cudp {PEER4} {port} cudp"], self.proxy.lines)
-        self.assertEqual(set(self.peer.seen[before:]), {("tcp", HOST4), ("udp", HOST4)})
+        self.assertEqual(lines, [f"tcp {peer} {port} ping", f"udp {peer} {port} udp",
+                                 f"cudp {peer} {port} cudp"], self.proxy.lines)
+        self.assertEqual(set(echo.seen[before:]), {("tcp", host), ("udp", host)})
         self.assertEqual(self.connects(), connects)
 
 
@@ -504,7 +505,9 @@ class KernelModeTest(KernelModeBase):
         shutil.copy(os.path.join(self.bin, "probe"), other)
         probe = self.start(other, PEER4, str(self.peer.port), str(self.peer.port))
         self.assert_direct(probe)
-        self.assertFalse(self.in_group(probe.pid))
+        probe6 = self.start(other, PEER6, str(self.peer6.port), str(self.peer6.port))
+        self.assert_direct(probe6, ipv6=True)
+        self.assertFalse(self.in_group(probe.pid) or self.in_group(probe6.pid))
         self.assertEqual(self.connects(), 0)
 
     def test_program_started_before_start_is_routed_and_stop_sends_it_direct(self):
