@@ -120,6 +120,7 @@ Result<void> MoveIntoCgroup(pid_t pid, const std::string& cgroup) {
 
 std::optional<std::string> CgroupDirectoryOf(pid_t pid) {
   std::optional<std::string> cgroup = CgroupOf(pid);
-  if (!cgroup) return std::nullopt;
-  return std::string(kCgroupRoot) + *cgroup;
+  std::optional<std::filesystem::path> dir = cgroup ? CgroupDirectory(*cgroup) : std::nullopt;
+  if (!dir) return std::nullopt;
+  return dir->string();
 }

@@ -39,7 +39,6 @@
 #include "pipe/system_service.h"
 #include "platform/instance_lock.h"
 #include "platform/pipe_name.h"
-#include "platform/runtime_dir.h"
 
 namespace {
 
@@ -52,14 +51,8 @@ constexpr std::chrono::seconds kSystemServiceCheck{1};
 constexpr std::chrono::milliseconds kSystemServiceAnswer{1000};
 constexpr std::chrono::milliseconds kLastClientCheck{100};
 
-std::optional<std::filesystem::path> PidFile() {
-  auto dir = RuntimeDirectory();
-  if (!dir) return std::nullopt;
-  return dir.value() / kServicePidFile;
-}
-
 bool WritePidFile() {
-  std::optional<std::filesystem::path> pid_file = PidFile();
+  std::optional<std::filesystem::path> pid_file = ServicePidFile();
   if (!pid_file) return false;
   const std::filesystem::path& file = *pid_file;
   std::filesystem::path temporary = file;
@@ -88,11 +81,7 @@ bool WritePidFile() {
   if (have_bound && ::lstat(pipe.c_str(), &now) == 0 && now.st_dev == bound.st_dev &&
       now.st_ino == bound.st_ino)
     ::unlink(pipe.c_str());
-  if (std::optional<std::filesystem::path> pid_file = PidFile()) {
-    std::ifstream in(*pid_file);
-    pid_t written = 0;
-    if (in >> written && written == ::getpid()) ::unlink(pid_file->c_str());
-  }
+  if (ServicePidFileNames(::getpid())) ::unlink(ServicePidFile()->c_str());
   for (;;) {
     pollfd waiting{listener, POLLIN, 0};
     if (ActiveClients() == 0 && ::poll(&waiting, 1, 0) == 0) std::_Exit(0);

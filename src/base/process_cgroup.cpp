@@ -14,6 +14,11 @@ std::optional<std::string> CgroupOf(pid_t pid) {
   return std::nullopt;
 }
 
+std::optional<std::filesystem::path> CgroupDirectory(const std::string& cgroup) {
+  if (!cgroup.starts_with('/') || cgroup.find("/..") != std::string::npos) return std::nullopt;
+  return std::filesystem::path(kCgroupRoot) / cgroup.substr(1);
+}
+
 bool WritePidToCgroup(const std::filesystem::path& dir, pid_t pid) {
   UniqueFd procs(::open((dir / "cgroup.procs").c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
   if (!procs) return false;

@@ -75,7 +75,6 @@ void CgroupTree::RemoveAll(const UserKeys& keys) {
 }
 
 void MoveBack(pid_t pid, const std::string& path) {
-  std::filesystem::path group = std::filesystem::path(kCgroupRoot) / path.substr(1);
-  if (path.find("/..") != std::string::npos || !WritePidToCgroup(group, pid))
-    (void)WritePidToCgroup(kCgroupRoot, pid);
+  std::optional<std::filesystem::path> group = CgroupDirectory(path);
+  if (!group || !WritePidToCgroup(*group, pid)) (void)WritePidToCgroup(kCgroupRoot, pid);
 }

@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -28,7 +27,6 @@
 #include "backend_service/service_files.h"
 #include "pipe/system_service.h"
 #include "platform/process_spawn.h"
-#include "platform/runtime_dir.h"
 
 namespace {
 
@@ -38,14 +36,6 @@ using std::chrono::steady_clock;
 constexpr milliseconds kStartLimit{3000};
 constexpr milliseconds kPollInterval{10};
 constexpr const char* kSocketUnit = "morvil-backend-service.socket";
-
-bool PidFileNames(pid_t pid) {
-  auto dir = RuntimeDirectory();
-  if (!dir) return false;
-  std::ifstream in(dir.value() / kServicePidFile);
-  pid_t written = 0;
-  return (in >> written) && written == pid;
-}
 
 std::optional<std::string> FindInPath(const std::string& program) {
   const char* path = std::getenv("PATH");
@@ -100,7 +90,7 @@ int StartUserService(steady_clock::time_point deadline) {
   Result<ProcessHandle> service = SpawnProcess(request);
   if (!service) return 1;
   while (steady_clock::now() < deadline) {
-    if (PidFileNames(service->pid())) return 0;  // it listens; it outlives us
+    if (ServicePidFileNames(service->pid())) return 0;  // it listens; it outlives us
     if (service->HasEnded()) {
       Result<int> status = ReapChild(*service);
       return status && *status == 0 ? 0 : 1;  // 0: another service already runs
